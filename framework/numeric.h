@@ -1,0 +1,37 @@
+// Float-to-integer conversions that are defined for every input, and the
+// bit-level helpers the exact arithmetic leans on.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+// Truncates toward zero; NaN and values outside the int32 range give `fallback`.
+inline int32_t truncToInt32(double value, int32_t fallback) {
+    if (!(value > -2147483649.0 && value < 2147483648.0)) return fallback;
+    return static_cast<int32_t>(value);
+}
+
+// Truncates toward zero and saturates to [low, high]; NaN gives `nanValue`.
+inline int32_t truncClamp(double value, int32_t low, int32_t high, int32_t nanValue) {
+    if (value != value) return nanValue;
+    if (value <= static_cast<double>(low)) return low;
+    if (value >= static_cast<double>(high)) return high;
+    return static_cast<int32_t>(value);
+}
+
+inline uint32_t floatBits(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+inline float floatFromBits(uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+inline uint64_t doubleBits(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}

@@ -1,0 +1,73 @@
+// The seam to the operating system. On Windows these call Win32; elsewhere a
+// stand-in records what happened so tests can read it. Only host/ and ui/
+// call this layer.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using WindowHandle = void*;
+using ModuleHandle = void*;
+
+enum class MessageIcon { Error, Information };
+
+// A modal message box owned by `owner`, with an OK button.
+void messageBox(WindowHandle owner, const char* text, const char* caption, MessageIcon icon);
+
+// The full path of the library that `module` names (on Windows the module
+// handle; elsewhere the library this code is linked into). Returns false and
+// leaves `out` empty when the path does not fit `capacity` with its terminator.
+bool moduleFilePath(ModuleHandle module, char* out, size_t capacity);
+
+// Removes a file; false when it could not be removed.
+bool deleteFile(const char* path);
+
+// Moves `from` over `to` in one step, replacing `to` if it exists.
+bool replaceFile(const char* from, const char* to);
+
+void sleepMilliseconds(int milliseconds);
+
+// --- Dialogs and timers (the control panel). ---
+#if defined(_WIN32)
+#define PLATFORM_CALLBACK __stdcall
+#else
+#define PLATFORM_CALLBACK
+#endif
+using DialogProcedure = intptr_t(PLATFORM_CALLBACK*)(WindowHandle dialog, uint32_t message, uintptr_t wParam,
+                                                     intptr_t lParam);
+
+// A modeless dialog from template `templateId` of `module`, created hidden;
+// null on failure. The procedure receives the initialisation message before
+// this returns.
+WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owner, DialogProcedure procedure);
+void showWindow(WindowHandle window, bool show);
+void destroyWindow(WindowHandle window);
+bool setTimer(WindowHandle window, uintptr_t id, unsigned milliseconds);
+void killTimer(WindowHandle window, uintptr_t id);
+
+// --- The stand-in's record, for tests (no-ops on Windows). ---
+struct RecordedMessage {
+    WindowHandle owner;
+    std::string caption;
+    std::string text;
+    MessageIcon icon;
+};
+std::vector<RecordedMessage> recordedMessages();
+void clearRecordedMessages();
+
+// Makes moduleFilePath report `path` instead of the real library path
+// (null restores the real one).
+void overrideModulePath(const char* path);
+
+// The stand-in dialog's state: whether `window` is a live stand-in dialog,
+// whether it is visible, and which timers run on it.
+bool standInWindowExists(WindowHandle window);
+bool standInWindowVisible(WindowHandle window);
+std::vector<uintptr_t> standInTimers(WindowHandle window);
+// Delivers a message to the stand-in dialog's procedure (as the system would).
+intptr_t standInSend(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+// Audio Hard Limiter DSP
+#pragma once
+#include <cstdint>
+
+#include "framework/dsp_port.h"
+
+
+struct HardLimiterBlock {
+    float limitLeft;
+    float limitRight;
+    int32_t channels;
+    int32_t sampleRate;
+    int32_t frames;
+    float* samples;
+    DspPort* port;
+    DspServices* services;
+};
+
+extern const UnitEntries hardLimiterUnit;

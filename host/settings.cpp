@@ -39,4 +39,10 @@ void LoadSettings(const char* path, DspArray* context) {
     ApplySettings(result, record, context);
 }
 
+SettingsRecord GatherSettings(const DspArray*) {
+    SettingsRecord record;
+    std::memset(&record, 0, sizeof record);
+    return record;
+}
+
 void SaveSettings(platform::ModuleHandle, DspArray*) {}

@@ -67,5 +67,8 @@ void LoadSettings(const char* path, DspArray* context);
 // result of 0, the defaults otherwise. Does no I/O.
 void ApplySettings(int32_t readResult, const SettingsRecord& record, DspArray* context);
 
+// The record that saving would write for the context's current values.
+SettingsRecord GatherSettings(const DspArray* context);
+
 // Writes the context's settings to the file beside the library.
 void SaveSettings(platform::ModuleHandle module, DspArray* context);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ bool deleteFile(const char* path);
 
 // Moves `from` over `to` in one step, replacing `to` if it exists.
 bool replaceFile(const char* from, const char* to);
+
+// True when `path` names an existing file marked read-only by its own
+// attributes (no owner write bit; on Windows the read-only attribute), which
+// holds even for a user whom permissions would not stop.
+bool isReadOnlyFile(const char* path);
+
+// Flushes `file`'s buffers and asks the system to put its contents on disk;
+// false when either step fails.
+bool flushFileToDisk(std::FILE* file);
 
 void sleepMilliseconds(int milliseconds);
 

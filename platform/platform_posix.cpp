@@ -1,5 +1,6 @@
 // The stand-in platform layer for systems other than Windows.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -65,6 +66,17 @@ bool deleteFile(const char* path) { return path != nullptr && unlink(path) == 0;
 
 bool replaceFile(const char* from, const char* to) {
     return from != nullptr && to != nullptr && std::rename(from, to) == 0;
+}
+
+bool isReadOnlyFile(const char* path) {
+    struct stat status;
+    if (path == nullptr || stat(path, &status) != 0) return false;
+    return (status.st_mode & S_IWUSR) == 0;
+}
+
+bool flushFileToDisk(std::FILE* file) {
+    if (file == nullptr || std::fflush(file) != 0) return false;
+    return fsync(fileno(file)) == 0;
 }
 
 void sleepMilliseconds(int milliseconds) {

@@ -1,4 +1,5 @@
 // The platform layer on Windows: thin calls into Win32.
+#include <io.h>
 #include <windows.h>
 
 #include <cstring>
@@ -29,6 +30,17 @@ bool deleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool replaceFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool isReadOnlyFile(const char* path) {
+    if (path == nullptr) return false;
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+bool flushFileToDisk(std::FILE* file) {
+    if (file == nullptr || std::fflush(file) != 0) return false;
+    return _commit(_fileno(file)) == 0;
 }
 
 void sleepMilliseconds(int milliseconds) { Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0); }

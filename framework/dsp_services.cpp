@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "framework/service_modes.h"
 
@@ -17,7 +16,8 @@ std::atomic<int32_t> mathModeSetting{0};
 std::atomic<int32_t> roundModeSetting{0};
 
 DspServices servicesTable;
-char* versionBuffer = nullptr;
+// The version text lives as long as the process, like the table itself.
+char versionBuffer[16];
 
 int32_t configureServices(const ServiceSettings* settings) {
     if (settings == nullptr) return 1;
@@ -63,13 +63,8 @@ DspServices* createServices() {
     servicesTable.roundToInt = roundToIntEntry;
     servicesTable.floatToShort = floatToShortEntry;
     servicesTable.floatToShortSaturating = floatToShortSaturatingEntry;
-    // One version buffer for the life of the process: a later start-up
-    // formats into the same one instead of leaking another.
-    if (versionBuffer == nullptr) versionBuffer = new (std::nothrow) char[16];
-    if (versionBuffer != nullptr) {
-        std::memset(versionBuffer, 0, 16);
-        std::snprintf(versionBuffer, 16, "%d.%d.%d", 1, 1, 2);
-    }
+    std::memset(versionBuffer, 0, sizeof versionBuffer);
+    std::snprintf(versionBuffer, sizeof versionBuffer, "%d.%d.%d", 1, 1, 2);
     servicesTable.versionText = versionBuffer;
     return &servicesTable;
 }

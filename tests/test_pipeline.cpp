@@ -156,7 +156,7 @@ TEST_F(PipelineTest, EveryPositiveSampleRateGivesBoundedOutput) {
     for (int32_t rate : {1, 2, 3, 100, 799, 800, 801, 1000, 4000, 8000, 11025, 22050, 44100, 48000, 96000, 192000,
                          384000, 1000000, std::numeric_limits<int32_t>::max()}) {
         for (int round = 0; round < 8; ++round) {
-            std::vector<int16_t> block = testBlock(4096, rate + round);
+            std::vector<int16_t> block = testBlock(4096, (rate % 1000) + round);
             int32_t produced = run(block, 4096, 16, 2, rate);
             EXPECT_GE(produced, 0);
             EXPECT_LE(produced, 4096);

@@ -1,5 +1,6 @@
 // Counts heap allocations and makes chosen ones fail, by replacing the
 // nothrow operator new that all of the plug-in's allocations go through.
+// Allocations by the throwing forms are counted but never fail.
 #pragma once
 #include <cstddef>
 

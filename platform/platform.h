@@ -81,3 +81,69 @@ std::vector<uintptr_t> standInTimers(WindowHandle window);
 intptr_t standInSend(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 }  // namespace platform
+
+// --- Dialog controls, reached by identifier (the control panel). ---
+namespace platform {
+
+// The dialog messages the panel handles, with the system's numbers.
+constexpr uint32_t kMsgInitDialog = 0x0110;
+constexpr uint32_t kMsgCommand = 0x0111;
+constexpr uint32_t kMsgTimer = 0x0113;
+constexpr uint32_t kMsgHScroll = 0x0114;
+
+enum class CheckState { Unchecked = 0, Checked = 1, Indeterminate = 2 };
+
+// Makes the trackbar and progress-bar classes available before a dialog
+// that uses them is created.
+void registerCommonControls();
+
+// The control `id` of `dialog`; null when there is none.
+WindowHandle dialogItem(WindowHandle dialog, int id);
+
+// Trackbars: the range is set maximum first, then minimum, both without
+// redrawing; the position is set with redrawing. The control keeps its
+// position inside its range.
+void setSliderRange(WindowHandle dialog, int id, int32_t minimum, int32_t maximum);
+void setSliderPosition(WindowHandle dialog, int id, int32_t position);
+int32_t sliderPosition(WindowHandle dialog, int id);
+
+// Progress bars (32-bit range).
+void setProgressRange(WindowHandle dialog, int id, int32_t minimum, int32_t maximum);
+void setProgressPosition(WindowHandle dialog, int id, int32_t position);
+
+// Check boxes.
+void setCheck(WindowHandle dialog, int id, bool checked);
+CheckState checkState(WindowHandle dialog, int id);
+
+// Control texts; itemText always terminates `out` (capacity above 0).
+void setItemText(WindowHandle dialog, int id, const char* text);
+void itemText(WindowHandle dialog, int id, char* out, size_t capacity);
+
+// The open-file dialog for one existing file: `filter` is a list of
+// description/pattern pairs ending in an empty string, its first entry
+// selected. Fills `path` (capacity bytes, started empty) and returns true
+// when the user confirms a file; false when cancelled.
+bool chooseExistingFile(WindowHandle owner, const char* filter, char* path, size_t capacity);
+
+// --- The stand-in's controls, for tests (no-ops on Windows). ---
+struct StandInControl {
+    bool exists = false;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    int32_t position = 0;
+    CheckState check = CheckState::Unchecked;
+    std::string text;
+};
+StandInControl standInControl(WindowHandle dialog, int id);
+
+// What the next chooseExistingFile answers: the chosen path, or a cancel
+// for null. Without an answer the stand-in cancels.
+void standInAnswerFileDialog(const char* path);
+struct RecordedFileDialog {
+    WindowHandle owner;
+    std::string filter;  // with its separating zero bytes
+    size_t capacity;
+};
+std::vector<RecordedFileDialog> standInFileDialogs();
+
+}  // namespace platform

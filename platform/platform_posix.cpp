@@ -161,3 +161,138 @@ intptr_t standInSend(WindowHandle window, uint32_t message, uintptr_t wParam, in
 }
 
 }  // namespace platform
+
+// --- Stand-in controls: each dialog's controls exist from their first use. ---
+namespace platform {
+namespace {
+
+std::map<WindowHandle, std::map<int, StandInControl>>& controlTable() {
+    static std::map<WindowHandle, std::map<int, StandInControl>> all;
+    return all;
+}
+std::map<WindowHandle, std::map<int, WindowHandle>>& controlHandles() {
+    static std::map<WindowHandle, std::map<int, WindowHandle>> all;
+    return all;
+}
+std::vector<RecordedFileDialog> fileDialogs;
+// The answer the next file dialog gives; none means a cancel.
+bool fileDialogHasAnswer = false;
+std::string fileDialogAnswer;
+
+// A fresh control starts as the system's trackbar and progress bar do: range
+// 0 to 100, position 0, unchecked, no text.
+StandInControl* control(WindowHandle dialog, int id) {
+    if (findDialog(dialog) == nullptr) return nullptr;
+    StandInControl& entry = controlTable()[dialog][id];
+    if (!entry.exists) {
+        entry.exists = true;
+        entry.maximum = 100;
+    }
+    return &entry;
+}
+
+int32_t clampTo(int32_t value, int32_t minimum, int32_t maximum) {
+    if (value > maximum) value = maximum;
+    if (value < minimum) value = minimum;
+    return value;
+}
+
+}  // namespace
+
+void registerCommonControls() {}
+
+WindowHandle dialogItem(WindowHandle dialog, int id) {
+    if (control(dialog, id) == nullptr) return nullptr;
+    WindowHandle& handle = controlHandles()[dialog][id];
+    if (handle == nullptr) {
+        // Distinct from every dialog handle and every other control's.
+        static uintptr_t nextControlHandle = 0x40000000;
+        handle = reinterpret_cast<WindowHandle>(nextControlHandle += 0x10);
+    }
+    return handle;
+}
+
+void setSliderRange(WindowHandle dialog, int id, int32_t minimum, int32_t maximum) {
+    if (StandInControl* c = control(dialog, id)) {
+        c->maximum = maximum;
+        if (c->position > c->maximum) c->position = c->maximum;
+        c->minimum = minimum;
+        if (c->position < c->minimum) c->position = c->minimum;
+    }
+}
+
+void setSliderPosition(WindowHandle dialog, int id, int32_t position) {
+    if (StandInControl* c = control(dialog, id)) c->position = clampTo(position, c->minimum, c->maximum);
+}
+
+int32_t sliderPosition(WindowHandle dialog, int id) {
+    StandInControl* c = control(dialog, id);
+    return c ? c->position : 0;
+}
+
+void setProgressRange(WindowHandle dialog, int id, int32_t minimum, int32_t maximum) {
+    if (StandInControl* c = control(dialog, id)) {
+        c->minimum = minimum;
+        c->maximum = maximum;
+        c->position = clampTo(c->position, minimum, maximum);
+    }
+}
+
+void setProgressPosition(WindowHandle dialog, int id, int32_t position) {
+    if (StandInControl* c = control(dialog, id)) c->position = clampTo(position, c->minimum, c->maximum);
+}
+
+void setCheck(WindowHandle dialog, int id, bool checked) {
+    if (StandInControl* c = control(dialog, id)) c->check = checked ? CheckState::Checked : CheckState::Unchecked;
+}
+
+CheckState checkState(WindowHandle dialog, int id) {
+    StandInControl* c = control(dialog, id);
+    return c ? c->check : CheckState::Unchecked;
+}
+
+void setItemText(WindowHandle dialog, int id, const char* text) {
+    if (StandInControl* c = control(dialog, id)) c->text = text ? text : "";
+}
+
+void itemText(WindowHandle dialog, int id, char* out, size_t capacity) {
+    if (out == nullptr || capacity == 0) return;
+    out[0] = '\0';
+    StandInControl* c = control(dialog, id);
+    if (c == nullptr) return;
+    size_t length = std::min(c->text.size(), capacity - 1);
+    std::memcpy(out, c->text.data(), length);
+    out[length] = '\0';
+}
+
+bool chooseExistingFile(WindowHandle owner, const char* filter, char* path, size_t capacity) {
+    if (path == nullptr || capacity == 0) return false;
+    path[0] = '\0';
+    std::string filterBytes;
+    for (const char* p = filter; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) {
+        filterBytes.append(p);
+        filterBytes.push_back('\0');
+    }
+    fileDialogs.push_back(RecordedFileDialog{owner, filterBytes, capacity});
+    bool confirmed = fileDialogHasAnswer && fileDialogAnswer.size() + 1 <= capacity;
+    if (confirmed) std::memcpy(path, fileDialogAnswer.c_str(), fileDialogAnswer.size() + 1);
+    fileDialogHasAnswer = false;
+    return confirmed;
+}
+
+StandInControl standInControl(WindowHandle dialog, int id) {
+    if (findDialog(dialog) == nullptr) return StandInControl{};
+    auto byDialog = controlTable().find(dialog);
+    if (byDialog == controlTable().end()) return StandInControl{};
+    auto byId = byDialog->second.find(id);
+    return byId == byDialog->second.end() ? StandInControl{} : byId->second;
+}
+
+void standInAnswerFileDialog(const char* path) {
+    fileDialogHasAnswer = path != nullptr;
+    fileDialogAnswer = path ? path : "";
+}
+
+std::vector<RecordedFileDialog> standInFileDialogs() { return fileDialogs; }
+
+}  // namespace platform

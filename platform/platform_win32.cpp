@@ -71,3 +71,92 @@ std::vector<uintptr_t> standInTimers(WindowHandle) { return {}; }
 intptr_t standInSend(WindowHandle, uint32_t, uintptr_t, intptr_t) { return 0; }
 
 }  // namespace platform
+
+// --- Dialog controls. ---
+#include <commctrl.h>
+#include <commdlg.h>
+
+namespace platform {
+
+static_assert(kMsgInitDialog == WM_INITDIALOG && kMsgCommand == WM_COMMAND && kMsgTimer == WM_TIMER &&
+                  kMsgHScroll == WM_HSCROLL,
+              "panel message numbers");
+
+namespace {
+LRESULT sendToItem(WindowHandle dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SendDlgItemMessageA(static_cast<HWND>(dialog), id, message, wParam, lParam);
+}
+}  // namespace
+
+void registerCommonControls() {
+    INITCOMMONCONTROLSEX classes;
+    classes.dwSize = sizeof classes;
+    classes.dwICC = ICC_BAR_CLASSES | ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&classes);
+}
+
+WindowHandle dialogItem(WindowHandle dialog, int id) { return GetDlgItem(static_cast<HWND>(dialog), id); }
+
+void setSliderRange(WindowHandle dialog, int id, int32_t minimum, int32_t maximum) {
+    sendToItem(dialog, id, TBM_SETRANGEMAX, FALSE, maximum);
+    sendToItem(dialog, id, TBM_SETRANGEMIN, FALSE, minimum);
+}
+
+void setSliderPosition(WindowHandle dialog, int id, int32_t position) {
+    sendToItem(dialog, id, TBM_SETPOS, TRUE, position);
+}
+
+int32_t sliderPosition(WindowHandle dialog, int id) {
+    return static_cast<int32_t>(sendToItem(dialog, id, TBM_GETPOS, 0, 0));
+}
+
+void setProgressRange(WindowHandle dialog, int id, int32_t minimum, int32_t maximum) {
+    sendToItem(dialog, id, PBM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
+}
+
+void setProgressPosition(WindowHandle dialog, int id, int32_t position) {
+    sendToItem(dialog, id, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void setCheck(WindowHandle dialog, int id, bool checked) {
+    sendToItem(dialog, id, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+CheckState checkState(WindowHandle dialog, int id) {
+    switch (sendToItem(dialog, id, BM_GETCHECK, 0, 0)) {
+        case BST_CHECKED: return CheckState::Checked;
+        case BST_INDETERMINATE: return CheckState::Indeterminate;
+        default: return CheckState::Unchecked;
+    }
+}
+
+void setItemText(WindowHandle dialog, int id, const char* text) {
+    SetDlgItemTextA(static_cast<HWND>(dialog), id, text);
+}
+
+void itemText(WindowHandle dialog, int id, char* out, size_t capacity) {
+    if (out == nullptr || capacity == 0) return;
+    out[0] = '\0';
+    GetDlgItemTextA(static_cast<HWND>(dialog), id, out, static_cast<int>(capacity));
+}
+
+bool chooseExistingFile(WindowHandle owner, const char* filter, char* path, size_t capacity) {
+    if (path == nullptr || capacity == 0) return false;
+    path[0] = '\0';
+    OPENFILENAMEA request;
+    std::memset(&request, 0, sizeof request);
+    request.lStructSize = sizeof request;
+    request.hwndOwner = static_cast<HWND>(owner);
+    request.lpstrFilter = filter;
+    request.nFilterIndex = 1;
+    request.lpstrFile = path;
+    request.nMaxFile = static_cast<DWORD>(capacity);
+    request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    return GetOpenFileNameA(&request) != 0;
+}
+
+StandInControl standInControl(WindowHandle, int) { return StandInControl{}; }
+void standInAnswerFileDialog(const char*) {}
+std::vector<RecordedFileDialog> standInFileDialogs() { return {}; }
+
+}  // namespace platform

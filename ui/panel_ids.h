@@ -1,0 +1,43 @@
+// Identifiers of the panel's controls, as in dialog template 102 (ui/panel.rc).
+#pragma once
+
+enum PanelControlId : int {
+    kMeterLeftBar = 1001,
+    kMeterRightBar = 1002,
+    kFieldSurroundValue = 1004,
+    kFieldSurroundSlider = 1005,
+    kRealSurroundSlider = 1006,
+    kRealSurroundValue = 1007,
+    kBassSlider = 1008,
+    kBassValue = 1009,
+    kSoftSlider = 1010,
+    kSoftValue = 1011,
+    kSuperBassBox = 1012,
+    kRotationBox = 1013,
+    kRotationSlider = 1014,
+    kRotationValue = 1015,
+    kGainLeftSlider = 1016,
+    kGainLeftValue = 1017,
+    kGainRightSlider = 1018,
+    kGainRightValue = 1019,
+    kLimitLeftSlider = 1020,
+    kLimitLeftValue = 1021,
+    kLimitRightSlider = 1022,
+    kLimitRightValue = 1023,
+    kShowAtStartupBox = 1024,
+    kHardLimiterBox = 1025,
+    kPowerOnBox = 1026,
+    kDefaultButton = 1027,
+    kReverbBox = 1028,
+    kRoomSizeSlider = 1029,
+    kAboutButton = 1030,
+    kGainLinkBox = 1031,
+    kLimitLinkBox = 1032,
+    kReverbWidthSlider = 1034,
+    kWetSlider = 1035,
+    kDrySlider = 1036,
+    kLoadConfigButton = 1037,
+    kOkButton = 1038,
+};
+
+constexpr int kLogoBitmapId = 103;

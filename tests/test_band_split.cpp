@@ -301,6 +301,39 @@ TEST(BandSplit, EveryRateFromOneHertzToOneMegahertzStaysBounded) {
     }
 }
 
+TEST(BiquadDesign, UnusableParametersGiveAStableEdgeResponse) {
+    const float nan = std::nanf("");
+    struct Case {
+        int32_t frequency;
+        float q;
+        int32_t rate;
+        bool lowPasses;  // else the high-pass passes
+        bool designed;   // a regular section rather than an edge response
+    } cases[] = {
+        {400, 0.0f, 44100, true, false},   {400, -1.0f, 44100, true, false}, {400, nan, 44100, true, false},
+        {400, 1e-30f, 44100, true, true},  {0, 1.0f, 44100, false, false},   {-400, 1.0f, 44100, false, false},
+        {400, 1.0f, 0, true, false},       {400, 1.0f, -44100, false, false}, {0, 1.0f, 0, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.frequency << " Hz, q " << c.q << ", " << c.rate << " Hz");
+        CLowPassFilter low;
+        CHighPassFilter high;
+        designFor(low, c.rate, c.frequency, c.q);
+        designFor(high, c.rate, c.frequency, c.q);
+        for (const CFilter* f : {static_cast<const CFilter*>(&low), static_cast<const CFilter*>(&high)}) {
+            EXPECT_TRUE(std::isfinite(f->b0) && std::isfinite(f->b1) && std::isfinite(f->b2));
+            EXPECT_LT(std::fabs(f->a2), 1.0f);
+            EXPECT_LT(std::fabs(f->a1), 1.0f + f->a2);
+        }
+        if (!c.designed) {
+            EXPECT_EQ(low.b0, c.lowPasses ? 1.0f : 0.0f);
+            EXPECT_EQ(high.b0, c.lowPasses ? 0.0f : 1.0f);
+            EXPECT_EQ(low.a1, 0.0f);
+            EXPECT_EQ(high.a2, 0.0f);
+        }
+    }
+}
+
 TEST(BandSplit, ReturningToANormalRateAfterADegenerateOneFiltersAgain) {
     BandSplit split;
     std::vector<int16_t> sine = stereoSine(400, 16000, 44100, 4096);

@@ -1,5 +1,6 @@
 #include "units/biquad_filters.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 
@@ -30,7 +31,9 @@ bool CFilter::designTerms(DesignTerms& terms) const {
     if (!(terms.w0 > 0.0f && static_cast<double>(terms.w0) < kPi)) return false;
     terms.cosW0 = static_cast<float>(portableCos(terms.w0));
     const float sinW0 = static_cast<float>(portableSin(terms.w0));
-    terms.alpha = static_cast<float>(static_cast<double>(sinW0) / (2.0 * static_cast<double>(q)));
+    const double alpha = static_cast<double>(sinW0) / (2.0 * static_cast<double>(q));
+    if (!(std::fabs(alpha) <= FLT_MAX)) return false;  // q at or near 0, or NaN
+    terms.alpha = static_cast<float>(alpha);
     terms.k = static_cast<float>(1.0 / (1.0 + static_cast<double>(terms.alpha)));
     return true;
 }

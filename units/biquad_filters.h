@@ -43,7 +43,8 @@ protected:
     };
 
     // Fills `terms` and returns true when the cutoff lies strictly between 0
-    // and half the rate; otherwise only w0 is meaningful.
+    // and half the rate and q gives a finite alpha; otherwise only w0 is
+    // meaningful.
     bool designTerms(DesignTerms& terms) const;
 
     // Computes the cookbook low-pass or high-pass section.

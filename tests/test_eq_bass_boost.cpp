@@ -3,11 +3,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "framework/dsp_services.h"
 #include "tests/support/alloc_hook.h"
+#include "tests/support/float_noise.h"
 #include "units/eq_bass_boost.h"
 
 namespace {
@@ -43,14 +43,6 @@ struct Eq {
     int32_t initResult = 0;
 };
 
-std::vector<float> noise(int32_t frames, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::uniform_int_distribution<int> sample(-32768, 32767);
-    std::vector<float> samples(2 * static_cast<size_t>(frames));
-    for (float& s : samples) s = static_cast<float>(sample(generator));
-    return samples;
-}
-
 // Covers every design: all three bands, no high band (9000 Hz not below
 // half the rate) and low band only (120 Hz not below half the rate).
 const int32_t kRates[] = {44100, 96000, 22050, 18000, 8000, 240, 100};
@@ -60,7 +52,7 @@ TEST(EqBassBoost, UnitGainsDelayTheInputByThreeFrames) {
         SCOPED_TRACE(rate);
         Eq eq(rate, 1.0f, 1.0f, 1.0f);
         ASSERT_EQ(eq.initResult, 1);
-        const std::vector<float> input = noise(3000, 7);
+        const std::vector<float> input = fullScaleNoise(3000, 7);
         std::vector<float> output = input;
         eq.run(output, 576);
         for (size_t i = 0; i < output.size(); ++i) {
@@ -82,8 +74,8 @@ TEST(EqBassBoost, ConstantSettlesToLowGainTimesIt) {
 }
 
 TEST(EqBassBoost, ChannelsAreFilteredIndependently) {
-    std::vector<float> leftOnly = noise(5000, 3);
-    std::vector<float> both = noise(5000, 4);
+    std::vector<float> leftOnly = fullScaleNoise(5000, 3);
+    std::vector<float> both = fullScaleNoise(5000, 4);
     for (size_t i = 0; i < leftOnly.size(); i += 2) {
         leftOnly[i + 1] = 0.0f;
         both[i] = leftOnly[i];
@@ -100,13 +92,13 @@ TEST(EqBassBoost, ChannelsAreFilteredIndependently) {
 }
 
 TEST(EqBassBoost, UpdateClearsHistoryAndTakesNewGains) {
-    std::vector<float> fresh = noise(2000, 5);
+    std::vector<float> fresh = fullScaleNoise(2000, 5);
     std::vector<float> afterUpdate = fresh;
     Eq reference(44100, 5.0f, 0.7f, 2.0f);
     reference.run(fresh, 576);
 
     Eq eq;
-    std::vector<float> earlier = noise(3000, 6);
+    std::vector<float> earlier = fullScaleNoise(3000, 6);
     eq.run(earlier, 576);
     eq.block.lowGain = 5.0f;
     eq.block.highGain = 2.0f;
@@ -116,13 +108,13 @@ TEST(EqBassBoost, UpdateClearsHistoryAndTakesNewGains) {
 }
 
 TEST(EqBassBoost, RateChangeRedesignsBeforeFiltering) {
-    std::vector<float> fresh = noise(2000, 8);
+    std::vector<float> fresh = fullScaleNoise(2000, 8);
     std::vector<float> afterChange = fresh;
     Eq reference(48000);
     reference.run(fresh, 1000);
 
     Eq eq(44100);
-    std::vector<float> earlier = noise(3000, 9);
+    std::vector<float> earlier = fullScaleNoise(3000, 9);
     eq.run(earlier, 1000);
     // The redesign happens even on an empty piece.
     eq.block.sampleRate = 48000;
@@ -133,7 +125,7 @@ TEST(EqBassBoost, RateChangeRedesignsBeforeFiltering) {
 }
 
 TEST(EqBassBoost, LongCallsMatchPiecewiseCalls) {
-    std::vector<float> whole = noise(10000, 10);
+    std::vector<float> whole = fullScaleNoise(10000, 10);
     std::vector<float> pieces = whole;
     Eq first;
     Eq second;
@@ -149,7 +141,7 @@ TEST(EqBassBoost, FailedStateAllocationIsReportedAndSafe) {
         Eq eq;
         alloc_hook::disarm();
         EXPECT_EQ(eq.initResult, 0);
-        std::vector<float> samples = noise(100, 11);
+        std::vector<float> samples = fullScaleNoise(100, 11);
         const std::vector<float> before = samples;
         EXPECT_EQ(eq.process(samples, 0, 100), 100);
         EXPECT_EQ(samples, before);

@@ -4,6 +4,7 @@
 #if defined(BRIMWELL_TOOLS_BUILT)
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -193,15 +194,12 @@ public:
 
 protected:
 
-    // Runs a program with TMPDIR pointing into this test's directory.
-    Outcome run(const std::string& program, const std::vector<std::string>& arguments) {
-        Outcome outcome;
-        std::string outPath = dir_ + "/.stdout";
-        std::string errPath = dir_ + "/.stderr";
+    // Starts a program with TMPDIR pointing into this test's directory.
+    pid_t start(const std::string& program, const std::vector<std::string>& arguments) {
         pid_t child = fork();
         if (child == 0) {
-            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int out = open(outPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = open(errPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
             setenv("TMPDIR", childTemp_.c_str(), 1);
@@ -212,15 +210,25 @@ protected:
             execv(program.c_str(), argv.data());
             _exit(127);
         }
+        return child;
+    }
+    // Waits for a started program; a death by signal s reads as 128 + s.
+    Outcome finish(pid_t child) {
+        Outcome outcome;
         int status = 0;
         waitpid(child, &status, 0);
         outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        outcome.out = readFileText(outPath);
-        outcome.err = readFileText(errPath);
-        fs::remove(outPath);
-        fs::remove(errPath);
+        outcome.out = readFileText(outPath());
+        outcome.err = readFileText(errPath());
+        fs::remove(outPath());
+        fs::remove(errPath());
         return outcome;
     }
+    Outcome run(const std::string& program, const std::vector<std::string>& arguments) {
+        return finish(start(program, arguments));
+    }
+    std::string outPath() const { return dir_ + "/.stdout"; }
+    std::string errPath() const { return dir_ + "/.stderr"; }
     Outcome render(const std::vector<std::string>& arguments) { return run(BRIMWELL_RENDER_PATH, arguments); }
     Outcome config(const std::vector<std::string>& arguments) { return run(BRIMWELL_CONFIG_PATH, arguments); }
 
@@ -502,6 +510,29 @@ TEST_F(RenderFailureTest, EveryFailureExitsNonZeroWithItsMessageAndKeepsTheOutpu
     version4[4] = 4;
     writeFileText(path("v4.cfg"), version4);
     for (const RenderFailure& failure : failures) expectFailure(failure);
+}
+
+TEST_F(RenderFailureTest, InterruptedRenderLeavesNoTrace) {
+    std::string settings = makeSettings("s.cfg", {"wet=0.5"});
+    writeFileText(path("out.wav"), "an earlier render");
+    std::set<std::string> before = entriesOf(dir_);
+    pid_t child = start(BRIMWELL_RENDER_PATH,
+                        {"--plugin", FAKE_PLUGIN_HANGS_PATH, "--settings", settings, path("in.wav"), path("out.wav")});
+    // Wait until the temporary output and the private copy exist, then stop it.
+    bool underway = false;
+    for (int tries = 0; tries < 1000 && !underway; ++tries) {
+        usleep(10000);
+        bool temporaryOutput = false;
+        for (const std::string& name : entriesOf(dir_)) temporaryOutput |= name.rfind(".out.wav.", 0) == 0;
+        underway = temporaryOutput && !entriesOf(childTemp_).empty();
+    }
+    EXPECT_TRUE(underway);
+    kill(child, SIGTERM);
+    Outcome outcome = finish(child);
+    EXPECT_EQ(outcome.exitCode, 128 + SIGTERM);
+    EXPECT_EQ(readFileText(path("out.wav")), "an earlier render");
+    EXPECT_EQ(entriesOf(dir_), before);
+    EXPECT_TRUE(entriesOf(childTemp_).empty());
 }
 
 TEST_F(ToolsTest, HelpDocumentsEveryOptionAndTheExitCodes) {

@@ -3,6 +3,9 @@
 //   FAKE_PLUGIN_NO_ENTRY    the library lacks winampDSPGetHeader2
 //   FAKE_PLUGIN_SWALLOWS    the sample entry never returns a frame
 //   FAKE_PLUGIN_BAD_COUNT   the sample entry returns three times the frames given
+//   FAKE_PLUGIN_HANGS       the sample entry never returns (until a signal ends the process)
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "host/winamp_dsp.h"
@@ -24,6 +27,9 @@ int32_t fakeModifySamples(winampDSPModule*, int16_t*, int32_t frames, int32_t, i
     return 0;
 #elif defined(FAKE_PLUGIN_BAD_COUNT)
     return frames * 3;
+#elif defined(FAKE_PLUGIN_HANGS)
+    for (;;) pause();
+    return frames;
 #else
     return frames;
 #endif

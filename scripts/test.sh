@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   1. the native build and its GoogleTest suite (CTest);
-#   2. the Windows build and its programs under Wine and Xvfb (CTest);
+#   2. the Windows build and its programs under Wine and Xvfb (CTest), and a
+#      screenshot of the real panel (build-win32/panel.png);
 #   3. the native suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   4. the thread tests and the stress harness under ThreadSanitizer;
 #   5. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
@@ -32,6 +33,9 @@ export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-$PWD/build-win32/wineprefix}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-win32 --output-on-failure
+
+stage "panel screenshot under Wine"
+scripts/panel-screenshot.sh build-win32 build-win32/panel.png
 
 if [ "${BRIMWELL_QUICK:-0}" = "1" ]; then exit 0; fi
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -393,6 +394,34 @@ TEST_F(ToolsTest, NonStereoFilesPassThroughWithTheirShape) {
         EXPECT_EQ(output.sampleRate, shape.sampleRate);
         EXPECT_TRUE(output.samples == input);
     }
+}
+
+TEST_F(ToolsTest, FloatAndWideInputsReachThePluginAs16BitSamples) {
+    // Power off, so the output is what the plug-in was handed.
+    std::string off = makeSettings("off.cfg", {"power-on=0"});
+    const float floats[] = {0.5f, -0.25f, 1.5f, -2.0f, 1.0f / 32768, -0.75f / 32768, 0.4f / 32768, NAN};
+    const int16_t fromFloats[] = {16384, -8192, 32767, -32768, 1, -1, 0, 0};
+    const int32_t wide[] = {0x1234C000, -0x40000000, 0x7fffff00, 0x0000C000};  // 24-bit samples, high-aligned
+    const int16_t fromWide[] = {0x1235, -0x4000, 32767, 1};
+
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path("float.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, floats, 4);
+    sf_close(file);
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    file = sf_open(path("wide.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_int(file, wide, 2);
+    sf_close(file);
+
+    ASSERT_EQ(render({"--plugin", plugin_, "--settings", off, path("float.wav"), path("float-out.wav")}).exitCode, 0);
+    ASSERT_EQ(render({"--plugin", plugin_, "--settings", off, path("wide.wav"), path("wide-out.wav")}).exitCode, 0);
+    EXPECT_EQ(readAudio(path("float-out.wav")).samples, std::vector<int16_t>(std::begin(fromFloats), std::end(fromFloats)));
+    EXPECT_EQ(readAudio(path("wide-out.wav")).samples, std::vector<int16_t>(std::begin(fromWide), std::end(fromWide)));
 }
 
 TEST_F(ToolsTest, OutputFormatFollowsTheExtension) {

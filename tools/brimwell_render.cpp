@@ -492,8 +492,6 @@ public:
         if (file_ == nullptr) return fail(kExitInput, "cannot read input %s: %s", path.c_str(), sf_strerror(nullptr));
         if (info.channels < 1 || info.samplerate < 1)
             return fail(kExitInput, "input %s has %d channels at %d Hz", path.c_str(), info.channels, info.samplerate);
-        // Float samples beyond full scale clip instead of wrapping around.
-        sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
         channels_ = info.channels;
         sampleRate_ = info.samplerate;
         knownFrames_ = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
@@ -517,14 +515,26 @@ public:
             position_ += take;
             return take;
         }
+        // libsndfile's own float-to-short reading does not scale float files,
+        // so every format is read normalised and brought to 16 bits here.
+        scratch_.resize(static_cast<size_t>(frames) * static_cast<size_t>(channels_));
         sf_count_t total = 0;
         while (total < frames) {
-            sf_count_t got = sf_readf_short(file_, destination + total * channels_, frames - total);
+            sf_count_t got = sf_readf_float(file_, scratch_.data() + total * channels_, frames - total);
             if (got <= 0) break;
             total += got;
         }
         if (total < frames && sf_error(file_) != SF_ERR_NO_ERROR) return -1;
+        for (sf_count_t i = 0; i < total * channels_; ++i) destination[i] = toSixteenBits(scratch_[i]);
         return total;
+    }
+
+    // Full scale 1.0 is 32768, so 16-bit files come back exactly; beyond full
+    // scale clips, NaN is silence.
+    static int16_t toSixteenBits(float sample) {
+        if (std::isnan(sample)) return 0;
+        double scaled = std::nearbyint(static_cast<double>(sample) * 32768.0);
+        return static_cast<int16_t>(std::clamp(scaled, -32768.0, 32767.0));
     }
 
     std::string lastError() const { return file_ ? sf_strerror(file_) : "no error"; }
@@ -537,6 +547,7 @@ private:
     std::string path_;
     SNDFILE* file_ = nullptr;
     std::vector<int16_t> demo_;
+    std::vector<float> scratch_;
     sf_count_t position_ = 0;
     int channels_ = 0;
     int sampleRate_ = 0;

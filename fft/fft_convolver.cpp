@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "fft/real_fft.h"
+#include "framework/numeric.h"
 #include "framework/portable_math.h"
 
 namespace {
@@ -86,7 +88,7 @@ void designHalf(const FftConvolver* e, const float gains[kConvolverBandCount], f
         stepCos[k] = portableCos(omega[k]);
         stepSin[k] = portableSin(omega[k]);
     }
-    half[0] = static_cast<float>(centre * static_cast<double>(e->window[0]));
+    half[0] = narrowToFloat(centre * static_cast<double>(e->window[0]));
 
     constexpr int32_t kRestart = 128;
     double c[kConvolverBandCount];
@@ -107,7 +109,7 @@ void designHalf(const FftConvolver* e, const float gains[kConvolverBandCount], f
                 s[k] = nextS;
             }
             double tap = sum / (kPi * n);
-            half[n] = static_cast<float>(tap * static_cast<double>(e->window[n]));
+            half[n] = narrowToFloat(tap * static_cast<double>(e->window[n]));
         }
     }
 }
@@ -167,8 +169,8 @@ void filterChannel(FftConvolver* e, int32_t c, int32_t channels, const float* h)
             double xi = w[2 * k + 1];
             double hr = h[2 * k];
             double hi = h[2 * k + 1];
-            w[2 * k] = static_cast<float>(xr * hr - xi * hi);
-            w[2 * k + 1] = static_cast<float>(hi * xr + xi * hr);
+            w[2 * k] = narrowToFloat(xr * hr - xi * hi);
+            w[2 * k + 1] = narrowToFloat(hi * xr + xi * hr);
         }
         transformed = RealFft(N, -1, w);
     }
@@ -186,8 +188,8 @@ float KaiserBeta(float attenuationDb) {
     double a = attenuationDb;
     if (a <= 21.0) return 0.0f;
     if (a <= 50.0)
-        return static_cast<float>(0.5842 * portablePow(a - 21.0, static_cast<double>(0.4f)) + 0.07886 * (a - 21.0));
-    return static_cast<float>(0.1102 * (a - 8.7));
+        return narrowToFloat(0.5842 * portablePow(a - 21.0, static_cast<double>(0.4f)) + 0.07886 * (a - 21.0));
+    return narrowToFloat(0.1102 * (a - 8.7));
 }
 
 void FillFactorialTable(float table[16]) {
@@ -210,14 +212,14 @@ float KaiserWindow(int32_t offset, float beta, float windowNorm, const float fac
     const double span = static_cast<double>(L - 1);
     double r = 1.0 - 4.0 * n * n / (span * span);
     if (r < 0.0) r = 0.0;  // outside the window's span
-    float argument = static_cast<float>(static_cast<double>(beta) * std::sqrt(r));
+    float argument = narrowToFloat(static_cast<double>(beta) * std::sqrt(r));
     return BesselI0(argument, factorialTable) / windowNorm;
 }
 
 double LowpassTap(int32_t offset, float cutoff, float sampleRate) {
     const double inverseRate = 1.0 / static_cast<double>(sampleRate);
     const double scale = 2.0 * cutoff * inverseRate;
-    const float x = static_cast<float>(kTwoPi * cutoff * offset * inverseRate);
+    const float x = narrowToFloat(kTwoPi * cutoff * offset * inverseRate);
     if (x == 0.0f) return scale;
     return scale * portableSin(x) / static_cast<double>(x);
 }
@@ -335,7 +337,9 @@ void FftConvolverDesign(FftConvolver* engine, const float gains0[kConvolverBandC
 }
 
 int32_t FftConvolverProcess(FftConvolver* engine, int32_t channels, float* buffer, int32_t frames) {
-    if (engine == nullptr || channels < 1 || channels > 2 || frames <= 0 || buffer == nullptr) return 0;
+    if (engine == nullptr || channels < 1 || channels > 2 || frames <= 0 || frames > INT32_MAX / 2 ||
+        buffer == nullptr)
+        return 0;
     FftConvolver* e = engine;
     applyReset(e);
     const uint32_t bank = switchToPending(e);

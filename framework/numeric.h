@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 // Truncates toward zero; NaN and values outside the int32 range give `fallback`.
 inline int32_t truncToInt32(double value, int32_t fallback) {
@@ -16,6 +17,15 @@ inline int32_t truncClamp(double value, int32_t low, int32_t high, int32_t nanVa
     if (value <= static_cast<double>(low)) return low;
     if (value >= static_cast<double>(high)) return high;
     return static_cast<int32_t>(value);
+}
+
+// Rounds to single precision; values beyond the float range become
+// infinities, as the rounding would make them, without an out-of-range cast.
+inline float narrowToFloat(double value) {
+    const double boundary = 0x1.ffffffp127;  // FLT_MAX plus half a unit in the last place
+    if (value >= boundary) return std::numeric_limits<float>::infinity();
+    if (value <= -boundary) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(value);
 }
 
 inline uint32_t floatBits(float value) {

@@ -43,7 +43,10 @@ int32_t processPiece(DspArray& c, PieceBuffers& b, const int16_t* source, int16_
     ToFloat(b.low, b.bass, n);
     ToFloat(b.high, b.main, n);
 
-    if (enabled(c, kEnableBassBoost, kBassBoostEnableValue)) {
+    // Read once per piece: the main stream is delayed on exactly the pieces
+    // whose bass stream went through the FFT equaliser.
+    const bool bassBoostRuns = enabled(c, kEnableBassBoost, kBassBoostEnableValue);
+    if (bassBoostRuns) {
         BassBoostBlock& unit = c.bassBoost;
         unit.channels = 2;
         unit.sampleRate = sampleRate;
@@ -81,6 +84,7 @@ int32_t processPiece(DspArray& c, PieceBuffers& b, const int16_t* source, int16_
         unit.samples = b.main;
         n = runProcess(c, kDigitalReverb, &unit);
     }
+    if (bassBoostRuns) BassBoostAlignMain(&c.bassBoost, b.main, n);
     {
         StreamCombinationBlock& unit = c.streamCombination;
         unit.channels = 2;

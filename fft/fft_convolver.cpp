@@ -19,11 +19,11 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr double kPi = 3.141592653589793;
 const float kBandEdges[kConvolverBandCount - 1] = {44, 87, 173, 345, 690, 1379, 2757, 5513, 8372, 11839};
 
-// Floats of each buffer in the one allocation, each starting on 64 bytes.
+// Floats of each buffer in the one allocation; every buffer starts on 64
+// bytes (16 floats), and 16 more floats leave room to align the first.
 constexpr size_t kSpectrumFloats = N;
-constexpr size_t kInputFloats = 2 * L + 2;  // rounded up to a multiple of 16 below
-constexpr size_t roundUp16(size_t floats) { return (floats + 15) / 16 * 16; }
-constexpr size_t kTotalFloats = 4 * kSpectrumFloats + 2 * N + roundUp16(kInputFloats) + 2 * N + 16;
+constexpr size_t kInputFloats = (2 * L + 15) / 16 * 16;
+constexpr size_t kTotalFloats = 4 * kSpectrumFloats + 2 * N + kInputFloats + 2 * N + 16;
 
 uint32_t packBanks(uint32_t active, uint32_t pending) { return active | pending << 8; }
 uint32_t activeOf(uint32_t state) { return state & 0xff; }
@@ -283,7 +283,7 @@ FftConvolver* FftConvolverCreate() {
     e->workBuffer = p;
     p += N;
     e->inputBlock = p;
-    p += roundUp16(kInputFloats);
+    p += kInputFloats;
     e->overlapBuffer = p;
     // A spectrum of zeros until the first design: silence, never garbage.
     std::memset(e->spectrumBanks[0][0], 0, sizeof(float) * 4 * kSpectrumFloats);

@@ -168,7 +168,7 @@ int32_t BRIMWELL_CDECL ModifySamples(winampDSPModule*, int16_t* samples, int32_t
     // Unsupported formats and nonsense from the host pass through untouched.
     if (bitsPerSample != 16 || channels != 2 || samples == nullptr || frames < 0 || sampleRate <= 0) return frames;
 
-    ChainLock lock(contextGuard());
+    PlaybackLock lock(contextGuard());
     DspArray* context = dspContext;
     if (context == nullptr || context->initialised == 0 || context->powerOn == 0) return frames;
     DspArray& c = *context;

@@ -60,6 +60,18 @@ struct UpdateSpy {
     }
 };
 DspArray* UpdateSpy::context = nullptr;
+
+// After Default or Load Config: every port's update ran once, except the FFT
+// equaliser's, which is updated through its split capture and design; its
+// gains show it was (bass 130 gives band 2 the gain 21/50).
+void expectEveryUnitUpdated() {
+    std::vector<int> expected;
+    const int order[kUnitCount] = {0, 5, 2, 3, 4, 6, 7, 8, 9, 10, 1};
+    for (int index : order)
+        if (index != kBassBoost) expected.push_back(index);
+    EXPECT_EQ(UpdateSpy::calls, expected);
+    EXPECT_FLOAT_EQ(UpdateSpy::context->bassBoost.gains0[2], 0.42f);
+}
 UnitEntry UpdateSpy::originals[kUnitCount];
 std::vector<int> UpdateSpy::calls;
 
@@ -392,7 +404,7 @@ TEST_F(PanelTest, DefaultRestoresEverythingAndSwitchesTheFftEqualiserOff) {
     EXPECT_EQ(context_->digitalReverb.damping, 0.5f);
     EXPECT_EQ(context_->surround3D.width, 1.33f);
     EXPECT_EQ(context_->hardLimiter.limitRight, 32767.0f);
-    EXPECT_EQ(UpdateSpy::calls.size(), static_cast<size_t>(kUnitCount));
+    expectEveryUnitUpdated();
     // And the panel shows them.
     EXPECT_EQ(position(kFieldSurroundSlider), 133);
     EXPECT_EQ(text(kFieldSurroundValue), "1.33");
@@ -456,7 +468,7 @@ TEST_F(PanelTest, LoadConfigOfAValidFileAppliesAndShowsIt) {
     EXPECT_EQ(context_->enableFlags.words[kEnableBassBoost], kBassBoostEnableValue);
     EXPECT_EQ(context_->enableFlags.words[kEnableDigitalReverb], 0);
     EXPECT_EQ(context_->showAtStartup, 0);
-    EXPECT_EQ(UpdateSpy::calls.size(), static_cast<size_t>(kUnitCount));
+    expectEveryUnitUpdated();
 
     EXPECT_EQ(position(kFieldSurroundSlider), 400);
     EXPECT_EQ(text(kFieldSurroundValue), "4.00");

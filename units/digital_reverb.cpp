@@ -1,5 +1,7 @@
 #include "units/digital_reverb.h"
 
+#include <emmintrin.h>
+
 #include "units/reverb_engine.h"
 
 namespace {
@@ -63,13 +65,28 @@ int32_t process(void* block) {
     for (int32_t done = 0; done < frames; done += kWorkFrames) {
         const int32_t count = frames - done < kWorkFrames ? frames - done : kWorkFrames;
         float* piece = samples + 2 * done;
-        for (int32_t i = 0; i < count; ++i) {
+        int32_t i = 0;
+        for (; i + 4 <= count; i += 4) {
+            const __m128 a = _mm_loadu_ps(piece + 2 * i);
+            const __m128 b = _mm_loadu_ps(piece + 2 * i + 4);
+            _mm_storeu_ps(inputLeft + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+            _mm_storeu_ps(inputRight + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+        for (; i < count; ++i) {
             inputLeft[i] = piece[2 * i];
             inputRight[i] = piece[2 * i + 1];
         }
         engine->Process(inputLeft, inputRight, outputLeft, outputRight, count);
-        // The scaling applies to the direct part too.
-        for (int32_t i = 0; i < count; ++i) {
+        // The scaling applies to the direct part too. One product of two
+        // floats rounds to the same float in single precision as in double.
+        const __m128 scale = _mm_set1_ps(static_cast<float>(kOutputScale));
+        for (i = 0; i + 4 <= count; i += 4) {
+            const __m128 l = _mm_mul_ps(_mm_loadu_ps(outputLeft + i), scale);
+            const __m128 r = _mm_mul_ps(_mm_loadu_ps(outputRight + i), scale);
+            _mm_storeu_ps(piece + 2 * i, _mm_unpacklo_ps(l, r));
+            _mm_storeu_ps(piece + 2 * i + 4, _mm_unpackhi_ps(l, r));
+        }
+        for (; i < count; ++i) {
             piece[2 * i] = static_cast<float>(static_cast<double>(outputLeft[i]) * kOutputScale);
             piece[2 * i + 1] = static_cast<float>(static_cast<double>(outputRight[i]) * kOutputScale);
         }

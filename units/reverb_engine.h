@@ -33,7 +33,8 @@ struct DelayLine {
     }
 };
 
-// Feedback comb with a one-pole low-pass in its loop.
+// Feedback comb with a one-pole low-pass in its loop. process() is the
+// per-sample definition; the engine runs the same arithmetic on blocks.
 class CCombFilter {
 public:
     void setBuffer(float* buffer, int32_t size) { line_.attach(buffer, size); }
@@ -57,6 +58,7 @@ public:
     }
 
 private:
+    friend class CReverbEngine;
     float feedback_ = 0.0f;
     float filterStore_ = 0.0f;
     float damp1_ = 0.0f;
@@ -77,6 +79,7 @@ public:
     }
 
 private:
+    friend class CReverbEngine;
     float feedback_ = 0.5f;
     DelayLine line_;
 };
@@ -90,6 +93,9 @@ constexpr int kAllPassCount = 4;
 constexpr int32_t kCombLengths[kCombCount] = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
 constexpr int32_t kAllPassLengths[kAllPassCount] = {556, 441, 341, 225};
 constexpr int32_t kStereoSpread = 23;
+// Frames the engine takes at a time: at most the shortest delay line, so
+// that within a block every read of a line sees what earlier blocks wrote.
+constexpr int32_t kBlockFrames = 128;
 
 constexpr int32_t delayMemorySamples() {
     int32_t total = 0;
@@ -99,6 +105,11 @@ constexpr int32_t delayMemorySamples() {
 }
 
 }  // namespace reverb_tuning
+
+// Whether Process may run the comb loops on 256-bit registers where the
+// processor has them (the default); off, it keeps to SSE2 like the 32-bit
+// build. Both give the same bits; tests compare them.
+void setReverbWideLoops(bool enabled);
 
 // One heap object holding the parameters, the 24 filters and all their delay
 // memory. The setters store already scaled values; Update derives the rest.
@@ -134,6 +145,8 @@ public:
 private:
     CReverbEngine();
     bool frozen() const { return mode_ >= 0.5f; }
+    void processBlock(const float* inputLeft, const float* inputRight, float* outputLeft, float* outputRight,
+                      int32_t count);
 
     float inputGain_ = 0.0f;
     float roomSize_ = 0.0f;

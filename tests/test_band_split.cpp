@@ -114,6 +114,57 @@ TEST(BiquadDesign, MatchesCookbookSectionsAcrossSupportedRates) {
     }
 }
 
+// Both bands run in one pass in the unit; that pass must give the bits of
+// one Process after the other, including the stereo history's unclamped
+// outputs, and truncClamp's rule for outputs beyond the int32 range and NaN.
+TEST(BiquadProcess, PairedPassMatchesSeparateProcessCalls) {
+    std::vector<int16_t> input(2 * 20000);
+    uint32_t noise = 7;
+    for (size_t i = 0; i < input.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        // Full-scale square bursts with noise: the resonant sections overshoot.
+        const int16_t square = (i / 90) % 2 ? 32767 : -32768;
+        input[i] = (i / 3000) % 2 ? square : static_cast<int16_t>(noise >> 16);
+    }
+    struct Case {
+        int32_t frequency;
+        float q;
+        float pokedB0;  // 0: as designed
+    } cases[] = {{400, 1.0f, 0.0f}, {3000, 30.0f, 0.0f}, {400, 1.0f, 1e6f}, {400, 1.0f, -1e6f}, {400, 1.0f, NAN}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.frequency << " Hz, q " << c.q << ", b0 " << c.pokedB0);
+        CLowPassFilter lowA, lowB;
+        CHighPassFilter highA, highB;
+        for (CFilter* f : {static_cast<CFilter*>(&lowA), static_cast<CFilter*>(&lowB),
+                           static_cast<CFilter*>(&highA), static_cast<CFilter*>(&highB)})
+            designFor(*f, 44100, c.frequency, c.q);
+        if (c.pokedB0 != 0.0f) lowA.b0 = lowB.b0 = highA.b0 = highB.b0 = c.pokedB0;
+        std::vector<int16_t> lowSeparate = input, highSeparate = input, lowPaired = input, highPaired = input;
+        size_t at = 0;
+        for (int32_t call = 0; at < input.size() / 2; ++call) {
+            const int32_t n = std::min<int32_t>(call % 3 == 0 ? 1 : 1000 + call, static_cast<int32_t>(input.size() / 2 - at));
+            lowA.Process(lowSeparate.data() + 2 * at, n, 2, 44100);
+            highA.Process(highSeparate.data() + 2 * at, n, 2, 44100);
+            CFilter::ProcessStereoPair(lowB, lowPaired.data() + 2 * at, highB, highPaired.data() + 2 * at, n);
+            at += n;
+        }
+        EXPECT_EQ(lowPaired, lowSeparate);
+        EXPECT_EQ(highPaired, highSeparate);
+        const CFilter* separateFilters[2] = {&lowA, &highA};
+        const CFilter* pairedFilters[2] = {&lowB, &highB};
+        for (int band = 0; band < 2; ++band) {
+            const FilterHistory* separate[2] = {&separateFilters[band]->left, &separateFilters[band]->right};
+            const FilterHistory* paired[2] = {&pairedFilters[band]->left, &pairedFilters[band]->right};
+            for (int side = 0; side < 2; ++side) {
+                EXPECT_EQ(paired[side]->x1, separate[side]->x1);
+                EXPECT_EQ(paired[side]->x2, separate[side]->x2);
+                EXPECT_EQ(paired[side]->y1, separate[side]->y1);
+                EXPECT_EQ(paired[side]->y2, separate[side]->y2);
+            }
+        }
+    }
+}
+
 TEST(BandSplit, DcSettlesInLowBandAndVanishesFromHighBand) {
     BandSplit split;
     ASSERT_EQ(split.initResult(), 1);

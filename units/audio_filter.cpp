@@ -71,6 +71,14 @@ int32_t process(void* raw) {
         copyBytes(*block, block->highOutput, static_cast<int32_t>(bytes));
     }
     // The filters run even without samples: a changed rate redesigns them.
+    if (block->channels == 2 && block->lowPass != nullptr && block->highPass != nullptr) {
+        // Both bands in one pass: the same bits, twice the recursions in flight.
+        block->lowPass->AdoptRate(block->sampleRate);
+        block->highPass->AdoptRate(block->sampleRate);
+        CFilter::ProcessStereoPair(*block->lowPass, block->lowOutput, *block->highPass, block->highOutput,
+                                   block->frames);
+        return block->frames > 0 ? block->frames : 0;
+    }
     if (block->lowPass != nullptr) {
         block->lowPass->Process(block->lowOutput, block->frames, block->channels, block->sampleRate);
     }

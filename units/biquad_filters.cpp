@@ -1,8 +1,11 @@
 #include "units/biquad_filters.h"
 
+#include <emmintrin.h>
+
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 #include "framework/numeric.h"
 #include "framework/portable_math.h"
@@ -104,11 +107,15 @@ void advance(FilterHistory& h, int32_t x0, int32_t y) {
 
 }  // namespace
 
-void CFilter::Process(int16_t* samples, int32_t frames, int32_t channels, int32_t rate) {
+void CFilter::AdoptRate(int32_t rate) {
     if (rate != sampleRate) {
         sampleRate = rate;
         ComputeCoefficients();
     }
+}
+
+void CFilter::Process(int16_t* samples, int32_t frames, int32_t channels, int32_t rate) {
+    AdoptRate(rate);
     if (samples == nullptr || frames <= 0) return;
     const size_t count = static_cast<size_t>(frames);
     if (channels == 2) {
@@ -132,4 +139,91 @@ void CFilter::Process(int16_t* samples, int32_t frames, int32_t channels, int32_
             samples[i] = y;
         }
     }
+}
+
+namespace {
+
+// One section's stereo state in double lanes (left, right).
+struct StereoSection {
+    __m128d b0, b1, b2, a1, a2;
+    __m128d x1, x2, y1, y2;
+
+    explicit StereoSection(const CFilter& f)
+        : b0(_mm_set1_pd(f.b0)),
+          b1(_mm_set1_pd(f.b1)),
+          b2(_mm_set1_pd(f.b2)),
+          a1(_mm_set1_pd(f.a1)),
+          a2(_mm_set1_pd(f.a2)),
+          x1(_mm_set_pd(f.right.x1, f.left.x1)),
+          x2(_mm_set_pd(f.right.x2, f.left.x2)),
+          y1(_mm_set_pd(f.right.y1, f.left.y1)),
+          y2(_mm_set_pd(f.right.y2, f.left.y2)) {}
+
+    // One frame: returns the unclamped outputs as two int32 lanes and
+    // advances the history.
+    __m128i step(__m128d x0) {
+        const __m128d y = _mm_sub_pd(
+            _mm_sub_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x1, b1), _mm_mul_pd(x0, b0)), _mm_mul_pd(x2, b2)),
+                       _mm_mul_pd(y1, a1)),
+            _mm_mul_pd(y2, a2));
+        __m128i out = _mm_cvttpd_epi32(y);
+        // The conversion gives INT32_MIN for NaN and for anything outside the
+        // int32 range; those (and true INT32_MIN) take truncClamp's rule.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(out, _mm_set1_epi32(INT32_MIN))) & 0xFF) {
+            alignas(16) double lanes[2];
+            _mm_store_pd(lanes, y);
+            out = _mm_set_epi32(0, 0, truncClamp(lanes[1], INT32_MIN, INT32_MAX, 0),
+                                truncClamp(lanes[0], INT32_MIN, INT32_MAX, 0));
+        }
+        x2 = x1;
+        x1 = x0;
+        y2 = y1;
+        y1 = _mm_cvtepi32_pd(out);
+        return out;
+    }
+
+    void storeHistory(CFilter& f) const {
+        alignas(16) double lanes[4][2];
+        _mm_store_pd(lanes[0], x1);
+        _mm_store_pd(lanes[1], x2);
+        _mm_store_pd(lanes[2], y1);
+        _mm_store_pd(lanes[3], y2);
+        f.left = FilterHistory{static_cast<int32_t>(lanes[0][0]), static_cast<int32_t>(lanes[1][0]),
+                               static_cast<int32_t>(lanes[2][0]), static_cast<int32_t>(lanes[3][0])};
+        f.right = FilterHistory{static_cast<int32_t>(lanes[0][1]), static_cast<int32_t>(lanes[1][1]),
+                                static_cast<int32_t>(lanes[2][1]), static_cast<int32_t>(lanes[3][1])};
+    }
+};
+
+// The frame's two 16-bit samples as doubles.
+inline __m128d loadFrame(const int16_t* frame) {
+    int32_t both;
+    std::memcpy(&both, frame, sizeof both);
+    const __m128i words = _mm_cvtsi32_si128(both);
+    return _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi16(words, words), 16));
+}
+
+// Both outputs clamped to the 16-bit range and stored.
+inline void storeFrame(int16_t* frame, __m128i out) {
+    const int32_t both = _mm_cvtsi128_si32(_mm_packs_epi32(out, out));
+    std::memcpy(frame, &both, sizeof both);
+}
+
+}  // namespace
+
+void CFilter::ProcessStereoPair(CFilter& first, int16_t* firstSamples, CFilter& second, int16_t* secondSamples,
+                                int32_t frames) {
+    if (firstSamples == nullptr || secondSamples == nullptr || frames <= 0) return;
+    StereoSection a(first);
+    StereoSection b(second);
+    for (int32_t i = 0; i < frames; ++i) {
+        int16_t* frameA = firstSamples + 2 * static_cast<size_t>(i);
+        int16_t* frameB = secondSamples + 2 * static_cast<size_t>(i);
+        const __m128i outA = a.step(loadFrame(frameA));
+        const __m128i outB = b.step(loadFrame(frameB));
+        storeFrame(frameA, outA);
+        storeFrame(frameB, outB);
+    }
+    a.storeHistory(first);
+    b.storeHistory(second);
 }

@@ -23,6 +23,16 @@ public:
     // history is kept.
     virtual void ComputeCoefficients() = 0;
 
+    // The first step of Process: a rate other than the stored one is stored
+    // and redesigns.
+    void AdoptRate(int32_t rate);
+
+    // Process of two stereo streams of `frames` frames by two sections whose
+    // rate is current (AdoptRate), run together: the same bits as one
+    // Process after the other, with four independent recursions in flight.
+    static void ProcessStereoPair(CFilter& first, int16_t* firstSamples, CFilter& second, int16_t* secondSamples,
+                                  int32_t frames);
+
     int32_t sampleRate = 44100;  // rate the coefficients were computed for
     int32_t frequency = 1000;    // cutoff in Hz
     float q = 1.0f;

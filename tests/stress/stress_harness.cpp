@@ -57,7 +57,8 @@ void fail(const char* what, long detail) {
 }
 
 struct PlaybackCounts {
-    long blocks = 0, processed = 0, passedThrough = 0, frames = 0;
+    std::atomic<long> blocks{0};  // also read by the panel thread
+    long processed = 0, passedThrough = 0, frames = 0;
 };
 
 // One thread: blocks of random sizes, rates and now and then another format.
@@ -220,7 +221,7 @@ int main(int argc, char** argv) {
     module->Quit(module);
 
     double longestWaitMs = static_cast<double>(contextGuard().longestPlaybackWait()) / 1e6;
-    std::printf("blocks %ld (processed %ld, passed through %ld), frames out %ld\n", counts.blocks, counts.processed,
+    std::printf("blocks %ld (processed %ld, passed through %ld), frames out %ld\n", counts.blocks.load(), counts.processed,
                 counts.passedThrough, counts.frames);
     std::printf("parameter changes %ld, box clicks %ld, loads %ld, defaults %ld, timer ticks %ld, meter reads %ld\n",
                 parameterChanges, clicks, loads, defaults, timerTicks, meterReads);
@@ -228,6 +229,6 @@ int main(int argc, char** argv) {
     std::printf("longest panel action (ms): slider %.3f, box %.3f, timer %.3f, load %.3f, default %.3f\n",
                 longestAction[0], longestAction[1], longestAction[2], longestAction[3], longestAction[4]);
     long failed = failures.load();
-    std::printf("%d passed, %ld failed\n", failed == 0 ? 1 : 0, failed == 0 ? 0 : 1);
+    std::printf("%d passed, %d failed\n", failed == 0 ? 1 : 0, failed == 0 ? 0 : 1);
     return failed == 0 ? 0 : 1;
 }

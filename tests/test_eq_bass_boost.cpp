@@ -1,6 +1,7 @@
 // The three-band bass equaliser.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -132,6 +133,45 @@ TEST(EqBassBoost, LongCallsMatchPiecewiseCalls) {
     EXPECT_EQ(first.process(whole, 0, 10000), 10000);
     second.run(pieces, 576);
     EXPECT_EQ(std::memcmp(whole.data(), pieces.data(), whole.size() * sizeof(float)), 0);
+}
+
+// Both channels run together in SIMD lanes when both chains filter; the bits
+// must be those of the per-channel recursion in double, run frame by frame.
+TEST(EqBassBoost, StereoLanesMatchThePerChannelRecursion) {
+    struct Channel {
+        double k, c, p[4] = {0, 0, 0, 0}, q[4] = {0, 0, 0, 0}, h[3] = {0, 0, 0};
+        double filter(double x, double lowGain, double midGain, double highGain) {
+            const double tiny = 2.3283064370807974e-10;
+            p[0] = p[0] + (k * (x - p[0]) + tiny);
+            for (int s = 1; s < 4; ++s) p[s] = p[s] + k * (p[s - 1] - p[s]);
+            q[0] = q[0] + (c * (x - q[0]) + tiny);
+            for (int s = 1; s < 4; ++s) q[s] = q[s] + c * (q[s - 1] - q[s]);
+            const double high = h[2] - q[3];
+            const double mid = h[2] - (high + p[3]);
+            h[2] = h[1];
+            h[1] = h[0];
+            h[0] = x;
+            return (mid * midGain + p[3] * lowGain) + high * highGain;
+        }
+    };
+    const double pi = static_cast<double>(3.14159265358979f);
+    Channel reference[2];
+    for (Channel& channel : reference) {
+        channel.k = 2.0 * std::sin((120.0 / 44100.0) * pi);
+        channel.c = 2.0 * std::sin((9000.0 / 44100.0) * pi);
+    }
+    std::vector<float> samples = fullScaleNoise(20000, 12);
+    std::vector<float> expected = samples;
+    for (size_t i = 0; i < expected.size(); ++i)
+        expected[i] = static_cast<float>(reference[i % 2].filter(expected[i], 3.2f, 0.7f, 1.2f));
+    Eq eq;
+    const int32_t lengths[] = {1, 3, 4096, 577, 2};
+    for (int32_t at = 0, call = 0; at < 20000; ++call) {
+        const int32_t n = std::min(lengths[call % 5], 20000 - at);
+        eq.process(samples, at, n);
+        at += n;
+    }
+    EXPECT_EQ(std::memcmp(samples.data(), expected.data(), samples.size() * sizeof(float)), 0);
 }
 
 TEST(EqBassBoost, FailedStateAllocationIsReportedAndSafe) {

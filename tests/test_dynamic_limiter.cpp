@@ -140,6 +140,48 @@ TEST(DynamicLimiter, LoneLoudSampleIsAnticipatedAndChannelsStayIndependent) {
     for (int i = 0; i < total - 255; ++i) ASSERT_EQ(samples[2 * i + 1], 100.0f * gains[i + 255]) << i;
 }
 
+// Warm stereo material that leaves the limiter settled (inactive, gain at its
+// fixed point) is scaled four frames at a time; every other frame goes
+// sample by sample. Both must give the bits of limitSample applied to every
+// sample in turn, across quiet runs, loud bursts, delay-line wraps and
+// pieces of every length.
+TEST(DynamicLimiter, SettledRunsMatchTheSampleLaw) {
+    // Quiet, a burst above the threshold, a quiet stretch long enough for the
+    // gain to recover and settle again, a lone peak, quiet.
+    constexpr int32_t kFrames = 120000;
+    std::vector<float> input(2 * kFrames);
+    uint32_t noise = 99;
+    for (size_t i = 0; i < input.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const float white = static_cast<float>(static_cast<int32_t>(noise >> 16) - 32768);
+        const size_t frame = i / 2;
+        float scale = frame >= 15000 && frame < 18000 ? 2.0f : 0.5f;
+        if (frame == 100000) scale = 3.0f;
+        input[i] = white * scale;
+    }
+    LimiterChannelState reference[2];
+    resetChannelState(reference[0]);
+    resetChannelState(reference[1]);
+    std::vector<float> expected;
+    for (size_t i = 0; i < input.size(); ++i) {
+        const float y = limitSample(reference[i % 2], input[i]);
+        if (i >= 2 * static_cast<size_t>(kLimiterWarmUp)) expected.push_back(y);
+    }
+    LimiterUnit unit;
+    std::vector<float> produced;
+    const int32_t lengths[] = {1, 3, 4096, 255, 5, 1152, 2, 4093};
+    for (int32_t at = 0, call = 0; at < kFrames; ++call) {
+        const int32_t n = std::min(lengths[call % 8], kFrames - at);
+        std::vector<float> piece(input.begin() + 2 * at, input.begin() + 2 * (at + n));
+        const int32_t out = unit.run(piece.data(), n);
+        produced.insert(produced.end(), piece.begin(), piece.begin() + 2 * out);
+        at += n;
+    }
+    ASSERT_EQ(produced.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(floatBits(produced[i]), floatBits(expected[i])) << "sample " << i;
+}
+
 TEST(DynamicLimiter, EmptyCallsChangeNothing) {
     std::vector<float> input(2 * 1500);
     for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<float>((i * 7919) % 90000) - 45000.0f;

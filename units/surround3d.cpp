@@ -1,5 +1,7 @@
 #include "units/surround3d.h"
 
+#include <emmintrin.h>
+
 namespace {
 
 const DspPort portTemplate = makePortTemplate("3D-Surround Audio DSP");
@@ -19,13 +21,19 @@ int32_t process(void* block) {
     if (frames <= 0 || samples == nullptr) return frames;
 
     const double halfWidth = static_cast<float>(static_cast<double>(unit->width) * 0.5);
+    // One frame as the double lanes (left, right): the sum and the difference
+    // come from the lanes and their swap, mid and side are rounded to float,
+    // and the two outputs are single float operations (mid - side, and
+    // mid - (-side), the same as mid + side).
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d width = _mm_set1_pd(halfWidth);
     for (int32_t i = 0; i < frames; ++i) {
-        const double left = samples[2 * i];
-        const double right = samples[2 * i + 1];
-        const double mid = static_cast<float>((left + right) * 0.5);
-        const double side = static_cast<float>((right - left) * halfWidth);
-        samples[2 * i] = static_cast<float>(mid - side);
-        samples[2 * i + 1] = static_cast<float>(mid + side);
+        float* frame = samples + 2 * static_cast<size_t>(i);
+        const __m128d lr = _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(frame)));
+        const __m128d rl = _mm_shuffle_pd(lr, lr, 1);
+        const __m128 mid = _mm_cvtpd_ps(_mm_mul_pd(_mm_add_pd(lr, rl), half));    // mid, mid
+        const __m128 side = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(rl, lr), width));  // side, -side
+        _mm_storel_pi(reinterpret_cast<__m64*>(frame), _mm_sub_ps(mid, side));
     }
     return frames;
 }

@@ -1,5 +1,7 @@
 #include "units/field_rotation.h"
 
+#include <emmintrin.h>
+
 #include "framework/portable_math.h"
 
 namespace {
@@ -26,11 +28,16 @@ int32_t process(void* block) {
     const double angle = unit->angleRadians;
     const double c = static_cast<float>(portableCos(angle));
     const double s = static_cast<float>(portableSin(angle));
+    // One frame as the double lanes (left, right) and their swap: left * c -
+    // right * s is formed as left * c + (-(right * s)), which is the same.
+    const __m128d cosine = _mm_set1_pd(c);
+    const __m128d sine = _mm_set_pd(s, -s);
     for (int32_t i = 0; i < frames; ++i) {
-        const double left = samples[2 * i];
-        const double right = samples[2 * i + 1];
-        samples[2 * i] = static_cast<float>(left * c - right * s);
-        samples[2 * i + 1] = static_cast<float>(right * c + left * s);
+        float* frame = samples + 2 * static_cast<size_t>(i);
+        const __m128d lr = _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(frame)));
+        const __m128d rl = _mm_shuffle_pd(lr, lr, 1);
+        const __m128d rotated = _mm_add_pd(_mm_mul_pd(lr, cosine), _mm_mul_pd(rl, sine));
+        _mm_storel_pi(reinterpret_cast<__m64*>(frame), _mm_cvtpd_ps(rotated));
     }
     return frames;
 }

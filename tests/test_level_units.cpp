@@ -44,6 +44,37 @@ TEST(StreamCombination, MixesBassWithWeightedMainAndLeavesInputs) {
     }
 }
 
+// Grouped frames and the remainder, with a weight of its own per channel,
+// against the formula frame by frame.
+TEST(StreamCombination, EachChannelTakesItsOwnWeightInEveryFrame) {
+    uint32_t noise = 3;
+    auto next = [&noise] {
+        noise = noise * 1664525u + 1013904223u;
+        return static_cast<float>(static_cast<int32_t>(noise >> 8) - 8388608) / 256.0f;
+    };
+    for (int32_t frames = 1; frames <= 9; ++frames) {
+        std::vector<float> bass(2 * frames), main(2 * frames), out(2 * frames);
+        for (int32_t i = 0; i < 2 * frames; ++i) {
+            bass[i] = next();
+            main[i] = next();
+        }
+        StreamCombinationBlock block{};
+        block.mainWeightLeft = 0.7f;
+        block.mainWeightRight = 0.3f;
+        block.frames = frames;
+        block.bassSamples = bass.data();
+        block.mainSamples = main.data();
+        block.outSamples = out.data();
+        ASSERT_EQ(streamCombinationUnit.process(&block), frames);
+        for (int32_t i = 0; i < 2 * frames; ++i) {
+            const double weight = i % 2 == 0 ? 0.7f : 0.3f;
+            const float sum = static_cast<float>(main[i] * weight + bass[i]);
+            EXPECT_EQ(floatBits(out[i]), floatBits(static_cast<float>(sum * static_cast<double>(0.9f))))
+                << frames << " frames, sample " << i;
+        }
+    }
+}
+
 TEST(StreamCombination, RoundsTheWeightedSumToFloatBeforeScaling) {
     // 1 * 0.7 + 2^24 rounds to 2^24 as a float; scaling the unrounded double
     // would give 15099495 instead of 15099494.

@@ -1,6 +1,8 @@
 // ModifySamples: the one place where audio moves.
 #include "host/pipeline.h"
 
+#include <emmintrin.h>
+
 #include "framework/dsp_services.h"
 #include "framework/numeric.h"
 #include "host/context.h"
@@ -10,6 +12,14 @@ namespace {
 
 // 0.9999 in single precision (0x3f7ff972).
 const float kOutputScale = 0.9999f;
+
+// count samples times kOutputScale, each product rounded to float.
+void scaleOutput(float* samples, int32_t count) {
+    const __m128 scale = _mm_set1_ps(kOutputScale);
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) _mm_storeu_ps(samples + i, _mm_mul_ps(_mm_loadu_ps(samples + i), scale));
+    for (; i < count; ++i) samples[i] = samples[i] * kOutputScale;
+}
 
 struct PieceBuffers {
     int16_t piece[kPieceFrames * 2];
@@ -100,7 +110,7 @@ int32_t processPiece(DspArray& c, PieceBuffers& b, const int16_t* source, int16_
         unit.samples = b.out;
         n = runProcess(c, kFieldRotation, &unit);
     }
-    for (int32_t i = 0; i < n * 2; ++i) b.out[i] = b.out[i] * kOutputScale;
+    scaleOutput(b.out, n * 2);
     {
         AudioGainBlock& unit = c.audioGain;
         unit.frames = n;
@@ -132,27 +142,69 @@ int32_t processPiece(DspArray& c, PieceBuffers& b, const int16_t* source, int16_
 }  // namespace
 
 void ToFloat(const int16_t* source, float* destination, int32_t frames) {
-    for (int32_t i = 0; i < frames * 2; ++i) destination[i] = static_cast<float>(source[i]);
+    const int32_t count = frames * 2;
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        // Each 16-bit sample in the high half of a 32-bit lane, shifted down with its sign.
+        const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(words, words), 16);
+        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(words, words), 16);
+        _mm_storeu_ps(destination + i, _mm_cvtepi32_ps(lo));
+        _mm_storeu_ps(destination + i + 4, _mm_cvtepi32_ps(hi));
+    }
+    for (; i < count; ++i) destination[i] = static_cast<float>(source[i]);
 }
 
 void ToShort(const float* source, int16_t* destination, int32_t frames) {
-    for (int32_t i = 0; i < frames * 2; ++i)
-        destination[i] = static_cast<int16_t>(truncClamp(source[i], -32768, 32767, 0));
+    const int32_t count = frames * 2;
+    // truncClamp to the 16-bit range: clamp first (maxps and minps return
+    // their second operand, the sample, when it is NaN), truncate, zero the
+    // NaN lanes, pack.
+    const __m128 low = _mm_set1_ps(-32768.0f);
+    const __m128 high = _mm_set1_ps(32767.0f);
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m128i words[2];
+        for (int half = 0; half < 2; ++half) {
+            const __m128 x = _mm_loadu_ps(source + i + 4 * half);
+            const __m128 clamped = _mm_min_ps(high, _mm_max_ps(low, x));
+            words[half] = _mm_and_si128(_mm_cvttps_epi32(clamped), _mm_castps_si128(_mm_cmpord_ps(x, x)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + i), _mm_packs_epi32(words[0], words[1]));
+    }
+    for (; i < count; ++i) destination[i] = static_cast<int16_t>(truncClamp(source[i], -32768, 32767, 0));
 }
 
 void MeasurePeaks(const int16_t* source, int32_t frames, int32_t* leftPeak, int32_t* rightPeak) {
-    int32_t left = 0;
-    int32_t right = 0;
-    for (int32_t i = 0; i < frames; ++i) {
-        int32_t l = source[2 * i];
-        int32_t r = source[2 * i + 1];
-        if (l < 0) l = -l;
-        if (r < 0) r = -r;
-        if (l > left) left = l;
-        if (r > right) right = r;
+    // The largest and smallest sample of each channel (even lanes left, odd
+    // lanes right); the peak magnitude is the larger of the largest and the
+    // negated smallest, taken in 32 bits so that -32768 gives 32768.
+    __m128i largest = _mm_setzero_si128();
+    __m128i smallest = _mm_setzero_si128();
+    int32_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i));
+        largest = _mm_max_epi16(largest, words);
+        smallest = _mm_min_epi16(smallest, words);
     }
-    *leftPeak = left;
-    *rightPeak = right;
+    alignas(16) int16_t most[8];
+    alignas(16) int16_t least[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(most), largest);
+    _mm_store_si128(reinterpret_cast<__m128i*>(least), smallest);
+    int32_t peaks[2] = {0, 0};
+    for (int lane = 0; lane < 8; ++lane) {
+        const int32_t magnitude = most[lane] > -least[lane] ? most[lane] : -least[lane];
+        if (magnitude > peaks[lane % 2]) peaks[lane % 2] = magnitude;
+    }
+    for (; i < frames; ++i) {
+        for (int channel = 0; channel < 2; ++channel) {
+            int32_t v = source[2 * i + channel];
+            if (v < 0) v = -v;
+            if (v > peaks[channel]) peaks[channel] = v;
+        }
+    }
+    *leftPeak = peaks[0];
+    *rightPeak = peaks[1];
 }
 
 int32_t nextMeterValue(int32_t meter, int32_t peak) {

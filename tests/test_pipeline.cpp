@@ -2,12 +2,15 @@
 // pieces, the conversions and the meters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "framework/numeric.h"
 #include "host/context.h"
 #include "host/lifecycle.h"
 #include "host/pipeline.h"
@@ -179,6 +182,43 @@ TEST(SampleConversions, ToShortTruncatesSaturatesAndZeroesNaN) {
     ToFloat(in, back, 2);
     EXPECT_EQ(back[0], -32768.0f);
     EXPECT_EQ(back[3], -7.0f);
+}
+
+// The conversions and the peaks take groups of samples at a time and the
+// rest one by one; every sample must come out as the one-by-one rule says
+// wherever it sits, for every length.
+TEST(SampleConversions, GroupsAndRemaindersFollowTheSampleRules) {
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity(), 32767.99f, 32768.0f, -32768.99f,
+                              -32769.0f, 3e9f, -3e9f, -0.0f, 0.99f, -0.99f, 1e-40f};
+    for (int32_t frames = 0; frames <= 13; ++frames) {
+        for (int32_t at = 0; at < 2 * frames; ++at) {
+            std::vector<float> source(2 * frames, 1234.5f);
+            source[at] = specials[at % 13];
+            if (at + 1 < 2 * frames) source[at + 1] = specials[(at + 5) % 13];
+            std::vector<int16_t> out(2 * frames + 1, 77);
+            ToShort(source.data(), out.data(), frames);
+            for (int32_t i = 0; i < 2 * frames; ++i)
+                ASSERT_EQ(out[i], static_cast<int16_t>(truncClamp(source[i], -32768, 32767, 0))) << frames << " " << i;
+            EXPECT_EQ(out[2 * frames], 77);
+
+            std::vector<int16_t> shorts(2 * frames, 100);
+            shorts[at] = at % 2 ? -32768 : 32767;
+            if (at + 1 < 2 * frames) shorts[at + 1] = static_cast<int16_t>(-300 - at);
+            std::vector<float> floats(2 * frames + 1, -5.0f);
+            ToFloat(shorts.data(), floats.data(), frames);
+            for (int32_t i = 0; i < 2 * frames; ++i) ASSERT_EQ(floats[i], static_cast<float>(shorts[i]));
+            EXPECT_EQ(floats[2 * frames], -5.0f);
+
+            int32_t expected[2] = {0, 0};
+            for (int32_t i = 0; i < 2 * frames; ++i)
+                expected[i % 2] = std::max(expected[i % 2], std::abs(static_cast<int32_t>(shorts[i])));
+            int32_t left = -1, right = -1;
+            MeasurePeaks(shorts.data(), frames, &left, &right);
+            EXPECT_EQ(left, expected[0]) << frames << " frames, extreme at " << at;
+            EXPECT_EQ(right, expected[1]) << frames << " frames, extreme at " << at;
+        }
+    }
 }
 
 TEST(SampleConversions, PeaksAndTheMeterLaw) {

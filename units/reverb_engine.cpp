@@ -2,8 +2,9 @@
 
 #include <emmintrin.h>
 
-// 256-bit comb loops where the build can choose them at run time. The
-// 32-bit Windows build keeps to SSE2.
+// 256-bit loops where the build can choose them at run time. The 32-bit
+// Windows build keeps to SSE2. Each 256-bit function clears the upper
+// register halves before SSE2 code runs again, which would otherwise stall.
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32) && defined(__GNUC__)
 #define BRIMWELL_REVERB_AVX 1
 #include <immintrin.h>
@@ -44,10 +45,10 @@ void readFlushed(float* destination, const float* source, int32_t count) {
 
 // The next `count` samples of a line from its index on, flushed; the block
 // is padded with zeros to a whole number of four-sample groups.
-void readLine(const DelayLine& line, float* destination, int32_t count) {
+void readLine(const DelayLine& line, float* destination, int32_t count, void (*read)(float*, const float*, int32_t)) {
     const int32_t first = count < line.size - line.index ? count : line.size - line.index;
-    readFlushed(destination, line.buffer + line.index, first);
-    readFlushed(destination + first, line.buffer, count - first);
+    read(destination, line.buffer + line.index, first);
+    read(destination + first, line.buffer, count - first);
     for (int32_t i = count; i % 4 != 0; ++i) destination[i] = 0.0f;
 }
 
@@ -121,7 +122,7 @@ __attribute__((target("avx"))) void combLoopsAvx(float (*pairs)[kLineCount], con
 bool wideLoopsWanted = true;
 
 bool useWideLoops() {
-    static const bool have = __builtin_cpu_supports("avx");
+    static const bool have = __builtin_cpu_supports("avx2");
     return have && wideLoopsWanted;
 }
 #endif
@@ -161,10 +162,71 @@ void allPassRun(float* x, float* line, int32_t count, float feedback) {
     }
 }
 
-void allPassBlock(DelayLine& line, float feedback, float* x, int32_t count) {
+#if BRIMWELL_REVERB_AVX
+// readFlushed and allPassRun eight samples at a time, where the processor
+// has AVX2; the rest, and an all-pass from any group with a delayed sample
+// of the lowest normal exponent on, go to the SSE2 versions.
+__attribute__((target("avx2"))) inline __m256 flushToZero8(__m256 value) {
+    const __m256i step = _mm256_set1_epi32(0x00800000);
+    const __m256i exponent = _mm256_and_si256(_mm256_castps_si256(value), _mm256_set1_epi32(0x7F800000));
+    const __m256i keep = _mm256_cmpgt_epi32(_mm256_add_epi32(exponent, step), step);
+    return _mm256_and_ps(value, _mm256_castsi256_ps(keep));
+}
+
+__attribute__((target("avx2"))) void readFlushedWide(float* destination, const float* source, int32_t count) {
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) _mm256_storeu_ps(destination + i, flushToZero8(_mm256_loadu_ps(source + i)));
+    _mm256_zeroupper();
+    readFlushed(destination + i, source + i, count - i);
+}
+
+__attribute__((target("avx2"))) void allPassRunWide(float* x, float* line, int32_t count, float feedback) {
+    int32_t i = 0;
+    if (feedback == 0.5f) {
+        const __m256 halfs = _mm256_set1_ps(0.5f);
+        const __m256i exponentMask = _mm256_set1_epi32(0x7F800000);
+        const __m256i lowestExponent = _mm256_set1_epi32(0x00800000);
+        for (; i + 8 <= count; i += 8) {
+            const __m256 delayed = flushToZero8(_mm256_loadu_ps(line + i));
+            const __m256i lowest =
+                _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_castps_si256(delayed), exponentMask), lowestExponent);
+            if (_mm256_movemask_epi8(lowest) != 0) break;
+            const __m256 input = _mm256_loadu_ps(x + i);
+            _mm256_storeu_ps(x + i, _mm256_sub_ps(delayed, input));
+            _mm256_storeu_ps(line + i, _mm256_add_ps(input, _mm256_mul_ps(delayed, halfs)));
+        }
+    }
+    _mm256_zeroupper();
+    allPassRun(x + i, line + i, count - i, feedback);
+}
+
+// The mix of mixFour, four frames to a 256-bit register; returns the frames done.
+__attribute__((target("avx"))) int32_t mixWide(const float* left, const float* right, const float* inputLeft,
+                                               const float* inputRight, float* outputLeft, float* outputRight,
+                                               int32_t count, double sameSide, double cross, double dry) {
+    const __m256d s = _mm256_set1_pd(sameSide);
+    const __m256d c = _mm256_set1_pd(cross);
+    const __m256d d = _mm256_set1_pd(dry);
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m256d l = _mm256_cvtps_pd(_mm_load_ps(left + i));
+        const __m256d r = _mm256_cvtps_pd(_mm_load_ps(right + i));
+        const __m256d inL = _mm256_cvtps_pd(_mm_loadu_ps(inputLeft + i));
+        const __m256d inR = _mm256_cvtps_pd(_mm_loadu_ps(inputRight + i));
+        _mm_storeu_ps(outputLeft + i, _mm256_cvtpd_ps(_mm256_add_pd(
+                                          _mm256_add_pd(_mm256_mul_pd(l, s), _mm256_mul_pd(r, c)), _mm256_mul_pd(inL, d))));
+        _mm_storeu_ps(outputRight + i, _mm256_cvtpd_ps(_mm256_add_pd(
+                                           _mm256_add_pd(_mm256_mul_pd(r, s), _mm256_mul_pd(l, c)), _mm256_mul_pd(inR, d))));
+    }
+    return i;
+}
+#endif
+
+void allPassBlock(DelayLine& line, float feedback, float* x, int32_t count,
+                  void (*run)(float*, float*, int32_t, float)) {
     const int32_t first = count < line.size - line.index ? count : line.size - line.index;
-    allPassRun(x, line.buffer + line.index, first, feedback);
-    allPassRun(x + first, line.buffer, count - first, feedback);
+    run(x, line.buffer + line.index, first, feedback);
+    run(x + first, line.buffer, count - first, feedback);
     line.index += count;
     if (line.index >= line.size) line.index -= line.size;
 }
@@ -302,7 +364,16 @@ void CReverbEngine::processBlock(const float* inputLeft, const float* inputRight
     // summed in order, each sum rounded to float; and the delayed samples
     // turned into one row per frame (left comb 1, right comb 1, left comb 2,
     // ...), four lines by four frames at a time.
-    for (int c = 0; c < kLineCount; ++c) readLine(combs[c]->line_, lines[c], count);
+    void (*read)(float*, const float*, int32_t) = readFlushed;
+    void (*allPass)(float*, float*, int32_t, float) = allPassRun;
+#if BRIMWELL_REVERB_AVX
+    const bool wide = useWideLoops();
+    if (wide) {
+        read = readFlushedWide;
+        allPass = allPassRunWide;
+    }
+#endif
+    for (int c = 0; c < kLineCount; ++c) readLine(combs[c]->line_, lines[c], count, read);
     const int32_t padded = (count + 3) & ~3;
     for (i = 0; i < padded; i += 4) {
         __m128 sumLeft = _mm_setzero_ps();
@@ -336,7 +407,7 @@ void CReverbEngine::processBlock(const float* inputLeft, const float* inputRight
         feedback[k] = _mm_set_pd(combRight_[k].feedback_, combLeft_[k].feedback_);
     }
 #if BRIMWELL_REVERB_AVX
-    if (useWideLoops())
+    if (wide)
         combLoopsAvx(pairs, input, count, store, damp1, damp2, feedback);
     else
 #endif
@@ -364,14 +435,20 @@ void CReverbEngine::processBlock(const float* inputLeft, const float* inputRight
     for (int c = 0; c < kLineCount; ++c) writeLine(combs[c]->line_, lines[c], count);
 
     for (int k = 0; k < kAllPassCount; ++k) {
-        allPassBlock(allPassLeft_[k].line_, allPassLeft_[k].feedback_, accumulated[0], count);
-        allPassBlock(allPassRight_[k].line_, allPassRight_[k].feedback_, accumulated[1], count);
+        allPassBlock(allPassLeft_[k].line_, allPassLeft_[k].feedback_, accumulated[0], count, allPass);
+        allPassBlock(allPassRight_[k].line_, allPassRight_[k].feedback_, accumulated[1], count, allPass);
     }
 
     const __m128d sameSide = _mm_set1_pd(wetSameSide_);
     const __m128d cross = _mm_set1_pd(wetCross_);
     const __m128d dry = _mm_set1_pd(dry_);
-    for (i = 0; i + 4 <= count; i += 4) {
+    i = 0;
+#if BRIMWELL_REVERB_AVX
+    if (wide)
+        i = mixWide(accumulated[0], accumulated[1], inputLeft, inputRight, outputLeft, outputRight, count,
+                    wetSameSide_, wetCross_, dry_);
+#endif
+    for (; i + 4 <= count; i += 4) {
         const __m128 left = _mm_load_ps(accumulated[0] + i);
         const __m128 right = _mm_load_ps(accumulated[1] + i);
         _mm_storeu_ps(outputLeft + i, mixFour(left, right, _mm_loadu_ps(inputLeft + i), sameSide, cross, dry));

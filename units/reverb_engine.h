@@ -106,8 +106,8 @@ constexpr int32_t delayMemorySamples() {
 
 }  // namespace reverb_tuning
 
-// Whether Process may run the comb loops on 256-bit registers where the
-// processor has them (the default); off, it keeps to SSE2 like the 32-bit
+// Whether Process may run its loops on 256-bit registers where the
+// processor has AVX2 (the default); off, it keeps to SSE2 like the 32-bit
 // build. Both give the same bits; tests compare them.
 void setReverbWideLoops(bool enabled);
 

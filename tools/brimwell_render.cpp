@@ -494,6 +494,10 @@ public:
             return fail(kExitInput, "input %s has %d channels at %d Hz", path.c_str(), info.channels, info.samplerate);
         channels_ = info.channels;
         sampleRate_ = info.samplerate;
+        // 16-bit and 8-bit PCM come back exact from libsndfile's own short
+        // reading; everything else is read normalised and rounded here.
+        const int subtype = info.format & SF_FORMAT_SUBMASK;
+        readsShortsDirectly_ = subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8;
         knownFrames_ = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
         return kExitOk;
     }
@@ -515,8 +519,18 @@ public:
             position_ += take;
             return take;
         }
+        if (readsShortsDirectly_) {
+            sf_count_t total = 0;
+            while (total < frames) {
+                sf_count_t got = sf_readf_short(file_, destination + total * channels_, frames - total);
+                if (got <= 0) break;
+                total += got;
+            }
+            if (total < frames && sf_error(file_) != SF_ERR_NO_ERROR) return -1;
+            return total;
+        }
         // libsndfile's own float-to-short reading does not scale float files,
-        // so every format is read normalised and brought to 16 bits here.
+        // so other formats are read normalised and brought to 16 bits here.
         scratch_.resize(static_cast<size_t>(frames) * static_cast<size_t>(channels_));
         sf_count_t total = 0;
         while (total < frames) {
@@ -549,6 +563,7 @@ private:
     std::vector<int16_t> demo_;
     std::vector<float> scratch_;
     sf_count_t position_ = 0;
+    bool readsShortsDirectly_ = false;
     int channels_ = 0;
     int sampleRate_ = 0;
     sf_count_t knownFrames_ = 0;
@@ -737,10 +752,13 @@ private:
     }
 
     int writeOut(const int16_t* samples, sf_count_t frames) {
-        for (sf_count_t i = 0; i < frames * channels_; ++i) {
-            int magnitude = std::abs(static_cast<int>(samples[i]));
-            int& peak = totals_.peaks[static_cast<size_t>(i % channels_)];
-            if (magnitude > peak) peak = magnitude;
+        for (int channel = 0; channel < channels_; ++channel) {
+            int peak = totals_.peaks[static_cast<size_t>(channel)];
+            for (sf_count_t i = channel; i < frames * channels_; i += channels_) {
+                int magnitude = std::abs(static_cast<int>(samples[i]));
+                if (magnitude > peak) peak = magnitude;
+            }
+            totals_.peaks[static_cast<size_t>(channel)] = peak;
         }
         if (!output_.write(samples, frames))
             return fail(kExitOutput, "writing %s failed: %s", options_.output.c_str(), output_.lastError().c_str());

@@ -30,9 +30,22 @@ struct PieceBuffers {
     float out[kPieceFrames * 2];
 };
 
-int32_t runProcess(DspArray& c, int index, void* block) { return c.ports[index]->process(block); }
-
 bool enabled(const DspArray& c, int word, int32_t value) { return c.enableFlags.words[word] == value; }
+
+// What an in-place stage is given besides its frame count and buffer.
+enum class Given { framesOnly, channels, channelsAndRate };
+
+// Fills a unit's input/output fields and runs its port's process entry on a
+// stream in place; returns the frames it leaves.
+template <typename Block>
+int32_t runInPlace(DspArray& c, int index, Block& unit, float* samples, int32_t n, Given given,
+                   int32_t sampleRate) {
+    if (given != Given::framesOnly) unit.channels = 2;
+    if (given == Given::channelsAndRate) unit.sampleRate = sampleRate;
+    unit.frames = n;
+    unit.samples = samples;
+    return c.ports[index]->process(&unit);
+}
 
 // Runs one piece of k frames through the chain; writes the produced frames to
 // `destination` and returns how many there are.
@@ -48,89 +61,39 @@ int32_t processPiece(DspArray& c, PieceBuffers& b, const int16_t* source, int16_
     filter.input = b.piece;
     filter.lowOutput = b.low;
     filter.highOutput = b.high;
-    int32_t n = runProcess(c, kAudioFilter, &filter);
+    int32_t n = c.ports[kAudioFilter]->process(&filter);
 
     ToFloat(b.low, b.bass, n);
     ToFloat(b.high, b.main, n);
 
+    const int32_t rate = sampleRate;
     // Read once per piece: the main stream is delayed on exactly the pieces
     // whose bass stream went through the FFT equaliser.
     const bool bassBoostRuns = enabled(c, kEnableBassBoost, kBassBoostEnableValue);
-    if (bassBoostRuns) {
-        BassBoostBlock& unit = c.bassBoost;
-        unit.channels = 2;
-        unit.sampleRate = sampleRate;
-        unit.frames = n;
-        unit.samples = b.bass;
-        n = runProcess(c, kBassBoost, &unit);
-    }
-    if (enabled(c, kEnableEqBassBoost, 1)) {
-        EqBassBoostBlock& unit = c.eqBassBoost;
-        unit.channels = 2;
-        unit.sampleRate = sampleRate;
-        unit.frames = n;
-        unit.samples = b.bass;
-        n = runProcess(c, kEqBassBoost, &unit);
-    }
-    {
-        RealSurroundBlock& unit = c.realSurround;
-        unit.channels = 2;
-        unit.frames = n;
-        unit.samples = b.main;
-        n = runProcess(c, kRealSurround, &unit);
-    }
-    {
-        Surround3DBlock& unit = c.surround3D;
-        unit.channels = 2;
-        unit.frames = n;
-        unit.samples = b.main;
-        n = runProcess(c, kSurround3D, &unit);
-    }
-    if (enabled(c, kEnableDigitalReverb, 1)) {
-        DigitalReverbBlock& unit = c.digitalReverb;
-        unit.channels = 2;
-        unit.sampleRate = sampleRate;
-        unit.frames = n;
-        unit.samples = b.main;
-        n = runProcess(c, kDigitalReverb, &unit);
-    }
+    if (bassBoostRuns) n = runInPlace(c, kBassBoost, c.bassBoost, b.bass, n, Given::channelsAndRate, rate);
+    if (enabled(c, kEnableEqBassBoost, 1))
+        n = runInPlace(c, kEqBassBoost, c.eqBassBoost, b.bass, n, Given::channelsAndRate, rate);
+    n = runInPlace(c, kRealSurround, c.realSurround, b.main, n, Given::channels, rate);
+    n = runInPlace(c, kSurround3D, c.surround3D, b.main, n, Given::channels, rate);
+    if (enabled(c, kEnableDigitalReverb, 1))
+        n = runInPlace(c, kDigitalReverb, c.digitalReverb, b.main, n, Given::channelsAndRate, rate);
     if (bassBoostRuns) BassBoostAlignMain(&c.bassBoost, b.main, n);
-    {
-        StreamCombinationBlock& unit = c.streamCombination;
-        unit.channels = 2;
-        unit.frames = n;
-        unit.bassSamples = b.bass;
-        unit.mainSamples = b.main;
-        unit.outSamples = b.out;
-        n = runProcess(c, kStreamCombination, &unit);
-    }
-    if (enabled(c, kEnableFieldRotation, 1)) {
-        FieldRotationBlock& unit = c.fieldRotation;
-        unit.frames = n;
-        unit.samples = b.out;
-        n = runProcess(c, kFieldRotation, &unit);
-    }
+
+    StreamCombinationBlock& mix = c.streamCombination;
+    mix.channels = 2;
+    mix.frames = n;
+    mix.bassSamples = b.bass;
+    mix.mainSamples = b.main;
+    mix.outSamples = b.out;
+    n = c.ports[kStreamCombination]->process(&mix);
+
+    if (enabled(c, kEnableFieldRotation, 1))
+        n = runInPlace(c, kFieldRotation, c.fieldRotation, b.out, n, Given::framesOnly, rate);
     scaleOutput(b.out, n * 2);
-    {
-        AudioGainBlock& unit = c.audioGain;
-        unit.frames = n;
-        unit.samples = b.out;
-        n = runProcess(c, kAudioGain, &unit);
-    }
-    if (enabled(c, kEnableHardLimiter, 1)) {
-        HardLimiterBlock& unit = c.hardLimiter;
-        unit.channels = 2;
-        unit.frames = n;
-        unit.samples = b.out;
-        n = runProcess(c, kHardLimiter, &unit);
-    }
-    {
-        DynamicLimiterBlock& unit = c.dynamicLimiter;
-        unit.channels = 2;
-        unit.frames = n;
-        unit.samples = b.out;
-        n = runProcess(c, kDynamicLimiter, &unit);
-    }
+    n = runInPlace(c, kAudioGain, c.audioGain, b.out, n, Given::framesOnly, rate);
+    if (enabled(c, kEnableHardLimiter, 1))
+        n = runInPlace(c, kHardLimiter, c.hardLimiter, b.out, n, Given::channels, rate);
+    n = runInPlace(c, kDynamicLimiter, c.dynamicLimiter, b.out, n, Given::channels, rate);
     // A unit never produces more than it was given; guard the copy anyway.
     if (n < 0) n = 0;
     if (n > k) n = k;

@@ -39,78 +39,51 @@ float powerBySquaring(float base, int exponent) {
     return result;
 }
 
-// The bands the walk of BandTap uses: the cutoffs below the top band and
-// the gain steps at them (gain below minus gain above), and the top gain.
-struct DesignWalk {
-    int32_t cutoffCount;
-    double cutoff[kConvolverBandCount];
-    double step[kConvolverBandCount];
-    double topGain;
+// One band's part of BandTap, with what LowpassTap forms from the cutoff
+// alone worked out once: the same operations in the same order.
+struct BandTerm {
+    double twoPiCutoff;  // 2 pi x fc
+    double scale;        // 2 fc / fs
+    double gain;
+    bool top;            // the band that reaches the Nyquist frequency
 };
 
-DesignWalk walkBands(const BandNode* bands, float sampleRate) {
-    DesignWalk walk{};
-    const BandNode* band = bands;
-    double below = band->gain;
-    walk.cutoff[0] = band->upperEdge;
-    walk.cutoffCount = 1;
-    for (band = band->next; band != nullptr; band = band->next) {
-        double gain = band->gain;
-        walk.step[walk.cutoffCount - 1] = below - gain;
-        if (band->next == nullptr || band->upperEdge >= sampleRate * 0.5f) {
-            walk.topGain = gain;
-            break;
-        }
-        walk.cutoff[walk.cutoffCount++] = band->upperEdge;
-        below = gain;
-    }
-    return walk;
+double lowpassTerm(const BandTerm& term, int32_t offset, double inverseRate) {
+    const float x = narrowToFloat(term.twoPiCutoff * offset * inverseRate);
+    if (x == 0.0f) return term.scale;
+    return term.scale * portableSin(x) / static_cast<double>(x);
 }
 
 // Taps 0..4095 of the centred half (offset n at index n) of the windowed
-// response. With d_k the gain step at cutoff f_k and w_k = 2 pi f_k / fs,
-// the ideal response is  sum_k d_k sin(w_k n) / (pi n)  (plus the top gain
-// at n = 0), the telescoped form of the band walk. The sines come from a
-// rotation recurrence in double precision, restarted from portableSin and
-// portableCos every kRestart taps, which keeps their error near 1e-14.
+// response: BandTap(n) x KaiserWindow(n), rounded once, computed exactly as
+// BandTap and LowpassTap do. Every step is odd or even in n exactly (-n
+// gives exactly -x, and sin(-x)/-x = sin(x)/x), so the negative offsets are
+// the same taps; the window depends only on n and was tabulated at creation.
 void designHalf(const FftConvolver* e, const float gains[kConvolverBandCount], float sampleRate, float* half) {
     BandNode storage[kConvolverBandCount];
-    DesignWalk walk = walkBands(BuildBandList(e->bandEdges, gains, sampleRate, storage), sampleRate);
+    const BandNode* bands = BuildBandList(e->bandEdges, gains, sampleRate, storage);
     const double inverseRate = 1.0 / static_cast<double>(sampleRate);
-
-    double centre = walk.topGain;
-    double omega[kConvolverBandCount];
-    double stepCos[kConvolverBandCount];
-    double stepSin[kConvolverBandCount];
-    for (int32_t k = 0; k < walk.cutoffCount; ++k) {
-        centre += walk.step[k] * (2.0 * walk.cutoff[k] * inverseRate);
-        omega[k] = kTwoPi * walk.cutoff[k] * inverseRate;
-        stepCos[k] = portableCos(omega[k]);
-        stepSin[k] = portableSin(omega[k]);
+    BandTerm terms[kConvolverBandCount];
+    int32_t count = 0;
+    for (const BandNode* band = bands; band != nullptr; band = band->next) {
+        const bool top = count > 0 && (band->next == nullptr || band->upperEdge >= sampleRate * 0.5f);
+        terms[count++] = BandTerm{kTwoPi * band->upperEdge, 2.0 * band->upperEdge * inverseRate,
+                                  static_cast<double>(band->gain), top};
+        if (top) break;
     }
-    half[0] = narrowToFloat(centre * static_cast<double>(e->window[0]));
-
-    constexpr int32_t kRestart = 128;
-    double c[kConvolverBandCount];
-    double s[kConvolverBandCount];
-    for (int32_t start = 1; start <= kCentre; start += kRestart) {
-        for (int32_t k = 0; k < walk.cutoffCount; ++k) {
-            c[k] = portableCos(omega[k] * start);
-            s[k] = portableSin(omega[k] * start);
-        }
-        int32_t end = start + kRestart <= kCentre + 1 ? start + kRestart : kCentre + 1;
-        for (int32_t n = start; n < end; ++n) {
-            double sum = 0.0;
-            for (int32_t k = 0; k < walk.cutoffCount; ++k) {
-                sum += walk.step[k] * s[k];
-                double nextC = c[k] * stepCos[k] - s[k] * stepSin[k];
-                double nextS = s[k] * stepCos[k] + c[k] * stepSin[k];
-                c[k] = nextC;
-                s[k] = nextS;
+    for (int32_t n = 0; n <= kCentre; ++n) {
+        double b = lowpassTerm(terms[0], n, inverseRate);
+        double acc = terms[0].gain * b;
+        for (int32_t k = 1; k < count; ++k) {
+            if (terms[k].top) {
+                acc = acc + terms[k].gain * ((n == 0 ? 1.0 : 0.0) - b);
+                break;
             }
-            double tap = sum / (kPi * n);
-            half[n] = narrowToFloat(tap * static_cast<double>(e->window[n]));
+            double next = lowpassTerm(terms[k], n, inverseRate);
+            acc = acc + terms[k].gain * (next - b);
+            b = next;
         }
+        half[n] = narrowToFloat(acc * static_cast<double>(e->window[n]));
     }
 }
 

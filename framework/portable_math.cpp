@@ -5,6 +5,7 @@
 #include "framework/portable_math.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -75,9 +76,9 @@ int reduce(double x, double& hi, double& lo) {
     w = k * kHalfPi3;
     hi = t - w;
     lo = ((t - hi) - w) + err - k * kHalfPi3Tail;
-    double m = std::fmod(k, 4.0);
-    if (m < 0) m += 4.0;
-    return static_cast<int>(m);
+    // |k| < 2^21 here, so the quadrant is its low two bits (two's complement
+    // gives k mod 4 for negative k as well).
+    return static_cast<int>(static_cast<int64_t>(k) & 3);
 }
 
 double sinReduced(double hi, double lo) { return sinKernel(hi) + lo * cosKernel(hi); }

@@ -5,6 +5,12 @@
 #include <cstring>
 #include <limits>
 
+// The arithmetic relies on IEEE 754 single and double precision, where a
+// double too large for a float converts to infinity.
+static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559,
+              "IEEE 754 floating point is required");
+#include <limits>
+
 // Truncates toward zero; NaN and values outside the int32 range give `fallback`.
 inline int32_t truncToInt32(double value, int32_t fallback) {
     if (!(value > -2147483649.0 && value < 2147483648.0)) return fallback;

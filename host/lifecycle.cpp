@@ -53,14 +53,13 @@ int32_t BRIMWELL_CDECL pluginInit(winampDSPModule* module) {
     char settingsPath[kSettingsPathCapacity];
     std::memset(settingsPath, 0, sizeof settingsPath);
 
-    DspArray* context;
+    // Only this thread changes the pointer, so it may be read without the
+    // guard; a new context is made before the guard is taken.
+    DspArray* context = dspContext;
+    if (context == nullptr) context = new (std::nothrow) DspArray();
     {
         ChainLock lock(contextGuard());
-        context = dspContext;
-        if (context == nullptr) {
-            context = new (std::nothrow) DspArray();
-            dspContext = context;
-        }
+        dspContext = context;
         if (context != nullptr) {
             context->initialised = 0;
             context->meterLeft = 0;

@@ -195,7 +195,8 @@ int32_t BRIMWELL_CDECL ModifySamples(winampDSPModule*, int16_t* samples, int32_t
         int32_t start = p * kPieceFrames;
         int32_t k = frames - start < kPieceFrames ? frames - start : kPieceFrames;
         // Produced frames always form one run from the start of the block.
-        total += processPiece(c, buffers, samples + 2 * start, samples + 2 * total, k, sampleRate);
+        total += processPiece(c, buffers, samples + 2 * static_cast<ptrdiff_t>(start),
+                              samples + 2 * static_cast<ptrdiff_t>(total), k, sampleRate);
     }
 
     int32_t leftPeak;

@@ -15,8 +15,8 @@ constexpr size_t kEnableOffset = 52;
 constexpr size_t kShowAtStartupOffset = 116;
 constexpr size_t kPowerOnOffset = 120;
 constexpr char kTemporarySuffix[] = ".tmp";
-// Room for any path the system accepts, plus the temporary suffix.
-constexpr size_t kTemporaryPathCapacity = 4096 + sizeof kTemporarySuffix;
+// Room for any path the system accepts, plus a process number and the suffix.
+constexpr size_t kTemporaryPathCapacity = 4096 + 24 + sizeof kTemporarySuffix;
 
 // Floats travel as their bit patterns through memcpy, never as float values:
 // a value load (on i686 through the x87 stack) could quiet a signalling NaN.
@@ -175,11 +175,12 @@ int32_t WriteSettingsFileWith(const char* path, const SettingsRecord* record, Se
     // A read-only settings file is the user's decision to keep it as it is.
     if (platform::isReadOnlyFile(path)) return kWriteCannotCreate;
 
-    size_t pathLength = std::strlen(path);
+    // The temporary beside the file carries the process number, so two
+    // players saving at the same moment never write into each other's.
     char temporaryPath[kTemporaryPathCapacity];
-    if (pathLength + sizeof kTemporarySuffix > sizeof temporaryPath) return kWriteCannotCreate;
-    std::memcpy(temporaryPath, path, pathLength);
-    std::memcpy(temporaryPath + pathLength, kTemporarySuffix, sizeof kTemporarySuffix);
+    int length = std::snprintf(temporaryPath, sizeof temporaryPath, "%s.%lu%s", path,
+                               static_cast<unsigned long>(platform::processId()), kTemporarySuffix);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof temporaryPath) return kWriteCannotCreate;
 
     uint8_t bytes[kSettingsFileSize];
     EncodeSettingsFile(*record, bytes);

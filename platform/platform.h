@@ -40,6 +40,9 @@ bool flushFileToDisk(std::FILE* file);
 
 void sleepMilliseconds(int milliseconds);
 
+// The number of the running process.
+unsigned long processId();
+
 // --- Dialogs and timers (the control panel). ---
 #if defined(_WIN32)
 #define PLATFORM_CALLBACK __stdcall

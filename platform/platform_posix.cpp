@@ -62,6 +62,8 @@ bool moduleFilePath(ModuleHandle, char* out, size_t capacity) {
     return true;
 }
 
+unsigned long processId() { return static_cast<unsigned long>(getpid()); }
+
 bool deleteFile(const char* path) { return path != nullptr && unlink(path) == 0; }
 
 bool replaceFile(const char* from, const char* to) {

@@ -26,6 +26,8 @@ bool moduleFilePath(ModuleHandle module, char* out, size_t capacity) {
     return true;
 }
 
+unsigned long processId() { return GetCurrentProcessId(); }
+
 bool deleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool replaceFile(const char* from, const char* to) {

@@ -40,7 +40,7 @@ scripts/panel-screenshot.sh build-win32 build-win32/panel.png
 if [ "${BRIMWELL_QUICK:-0}" = "1" ]; then exit 0; fi
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
-sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+sanitize="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIMWELL_TOOLS=ON \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" >/dev/null
 cmake --build build-asan -j "$jobs"

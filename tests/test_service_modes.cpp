@@ -309,7 +309,9 @@ TEST(ServicesTable, EntriesFollowTheConfiguredModesAndKeepTheRoundingState) {
         EXPECT_EQ(services->roundToInt(-2.5f), -2);
         // The exact maths round in the caller's direction, like any arithmetic.
         float power = services->power(2.0f, 10.0f);
-        if (direction == FE_TONEAREST) EXPECT_EQ(power, 1024.0f);
+        if (direction == FE_TONEAREST) {
+            EXPECT_EQ(power, 1024.0f);
+        }
         EXPECT_EQ(services->root(9.0f, 2.0f), 3.0f);
         block = services->alloc(10);
         services->free(block);

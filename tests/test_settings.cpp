@@ -23,6 +23,9 @@
 
 namespace {
 
+// Where the writer puts the new file before it replaces the old one.
+std::string temporaryOf(const std::string& path) { return path + "." + std::to_string(getpid()) + ".tmp"; }
+
 using Bytes = std::vector<uint8_t>;
 
 // The 31 words of a record in file order: 13 float bit patterns, the 16
@@ -284,7 +287,7 @@ protected:
     // The old file is exactly as it was and no temporary is left.
     void expectOldFileIntact() {
         EXPECT_EQ(readFile(path_), oldBytes_);
-        EXPECT_FALSE(fileExists(path_ + ".tmp"));
+        EXPECT_FALSE(fileExists(temporaryOf(path_)));
     }
     std::string directory_;
     std::string path_;
@@ -298,7 +301,7 @@ TEST_F(SettingsWriteTest, ReplacesTheOldFileWithExactly136Bytes) {
     words[13 + 3] = 1;
     words[30] = 1;
     EXPECT_EQ(readFile(path_), validFile(words));
-    EXPECT_FALSE(fileExists(path_ + ".tmp"));
+    EXPECT_FALSE(fileExists(temporaryOf(path_)));
     // A new file where none was.
     std::string fresh = directory_ + "/fresh.cfg";
     EXPECT_EQ(WriteSettingsFile(fresh.c_str(), &record_), 6);
@@ -326,17 +329,17 @@ TEST_F(SettingsWriteTest, AFailedWriteLeavesTheOldFileAsItWas) {
 
 TEST_F(SettingsWriteTest, FilesThatCannotBeCreatedOrReplaced) {
     // The temporary cannot be created.
-    ASSERT_EQ(mkdir((path_ + ".tmp").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((temporaryOf(path_)).c_str(), 0755), 0);
     EXPECT_EQ(WriteSettingsFile(path_.c_str(), &record_), -1);
     EXPECT_EQ(readFile(path_), oldBytes_);
-    rmdir((path_ + ".tmp").c_str());
+    rmdir((temporaryOf(path_)).c_str());
 
     // The target cannot be replaced (a non-empty directory stands there).
     std::string blocked = directory_ + "/blocked";
     ASSERT_EQ(mkdir(blocked.c_str(), 0755), 0);
     writeFile(blocked + "/inside", {1});
     EXPECT_EQ(WriteSettingsFile(blocked.c_str(), &record_), -1);
-    EXPECT_FALSE(fileExists(blocked + ".tmp"));
+    EXPECT_FALSE(fileExists(temporaryOf(blocked)));
 
     EXPECT_EQ(WriteSettingsFile((directory_ + "/no/such/dir/QELTA.cfg").c_str(), &record_), -1);
     EXPECT_EQ(WriteSettingsFile(nullptr, &record_), -1);
@@ -399,7 +402,7 @@ TEST_F(SettingsLifecycleTest, QuitWritesWhatTheNextInitRestoresBitForBit) {
     EXPECT_FALSE(platform::standInWindowVisible(dspContext->panel));  // showAtStartup 0
     module->Quit(module);
     EXPECT_EQ(readFile(settingsPath_), validFile(kOddRecord));
-    EXPECT_FALSE(fileExists(settingsPath_ + ".tmp"));
+    EXPECT_FALSE(fileExists(temporaryOf(settingsPath_)));
 }
 
 TEST_F(SettingsLifecycleTest, QuitWritesTheDefaultsWhenNothingChanged) {
@@ -433,7 +436,7 @@ TEST_F(SettingsLifecycleTest, AReadOnlyFileIsReadAndLeftUntouchedByQuit) {
     dspContext->powerOn = 1;
     module->Quit(module);
     EXPECT_EQ(readFile(settingsPath_), validFile(kOddRecord));
-    EXPECT_FALSE(fileExists(settingsPath_ + ".tmp"));
+    EXPECT_FALSE(fileExists(temporaryOf(settingsPath_)));
 }
 
 TEST_F(SettingsLifecycleTest, AnOverlongLibraryPathMeansNoSettingsFile) {
@@ -457,7 +460,7 @@ TEST_F(SettingsLifecycleTest, AnOverlongLibraryPathMeansNoSettingsFile) {
     EXPECT_EQ(bitsOf(dspContext->surround3D.width), 0x3faa3d71u);
     module->Quit(module);
     EXPECT_EQ(readFile(settingsPath_), validFile(kOddRecord));
-    EXPECT_FALSE(fileExists(settingsPath_ + ".tmp"));
+    EXPECT_FALSE(fileExists(temporaryOf(settingsPath_)));
     // Nor anything under a cut-off name: the one file there is the one written above.
     int files = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(directory_)) files += entry.is_regular_file();

@@ -70,7 +70,9 @@ TEST(StartupCycles, EveryFailingAllocationIsReportedAndNothingLeaks) {
             std::vector<int16_t> copy = block;
             int32_t produced = module->ModifySamples(module, copy.data(), 512, 16, 2, 44100);
             EXPECT_GE(produced, 0);
-            if (result != 0) EXPECT_EQ(copy, block);
+            if (result != 0) {
+                EXPECT_EQ(copy, block);
+            }
             module->Quit(module);
             EXPECT_EQ(dspContext, nullptr);
         }

@@ -1,5 +1,7 @@
 #include "units/reverb_engine.h"
 
+#include <atomic>
+
 #include <emmintrin.h>
 
 // 256-bit loops where the build can choose them at run time. The 32-bit
@@ -119,11 +121,11 @@ __attribute__((target("avx"))) void combLoopsAvx(float (*pairs)[kLineCount], con
     }
 }
 
-bool wideLoopsWanted = true;
+std::atomic<bool> wideLoopsWanted{true};  // a test switch, read on the audio path
 
 bool useWideLoops() {
     static const bool have = __builtin_cpu_supports("avx2");
-    return have && wideLoopsWanted;
+    return have && wideLoopsWanted.load(std::memory_order_relaxed);
 }
 #endif
 
@@ -248,7 +250,7 @@ inline __m128 mixFour(__m128 acc, __m128 other, __m128 input, __m128d sameSide, 
 
 void setReverbWideLoops(bool enabled) {
 #if BRIMWELL_REVERB_AVX
-    wideLoopsWanted = enabled;
+    wideLoopsWanted.store(enabled, std::memory_order_relaxed);
 #else
     (void)enabled;
 #endif

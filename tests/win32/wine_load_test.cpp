@@ -96,7 +96,9 @@ int main(int argc, char** argv) {
     check(settings.size() == 136, "QELTA.cfg of 136 bytes written beside the DLL");
     const unsigned char expectedHeader[12] = {0xe1, 0x3b, 0x0a, 0x00, 3, 0, 0, 0, 124, 0, 0, 0};
     check(settings.size() == 136 && std::memcmp(settings.data(), expectedHeader, 12) == 0, "QELTA.cfg header");
-    check(GetFileAttributesA((settingsPath + ".tmp").c_str()) == INVALID_FILE_ATTRIBUTES, "no temporary left");
+    check(GetFileAttributesA((settingsPath + "." + std::to_string(GetCurrentProcessId()) + ".tmp").c_str()) ==
+              INVALID_FILE_ATTRIBUTES,
+          "no temporary left");
     FreeLibrary(library);
 
     // A second load reads it back: with powerOn 0 in the file the audio

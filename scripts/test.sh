@@ -39,21 +39,23 @@ scripts/panel-screenshot.sh build-win32 build-win32/panel.png
 
 if [ "${BRIMWELL_QUICK:-0}" = "1" ]; then exit 0; fi
 
+# A native build of its own with the given sanitizer flags.
+sanitized_build() {  # DIR TOOLS(ON|OFF) FLAGS
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIMWELL_TOOLS="$2" \
+    -DCMAKE_CXX_FLAGS="$3" -DCMAKE_EXE_LINKER_FLAGS="$3" -DCMAKE_SHARED_LINKER_FLAGS="$3" >/dev/null
+  cmake --build "$1" -j "$jobs"
+}
+
 stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
-sanitize="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIMWELL_TOOLS=ON \
-  -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" >/dev/null
-cmake --build build-asan -j "$jobs"
+sanitized_build build-asan ON \
+  "-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
 stage "native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 stage "ThreadSanitizer build"
-tsan="-fsanitize=thread -fno-omit-frame-pointer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIMWELL_TOOLS=OFF \
-  -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="$tsan" -DCMAKE_SHARED_LINKER_FLAGS="$tsan" >/dev/null
-cmake --build build-tsan -j "$jobs"
+sanitized_build build-tsan OFF "-fsanitize=thread -fno-omit-frame-pointer"
 
 stage "thread tests and stress harness under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
